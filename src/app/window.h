@@ -52,4 +52,7 @@ std::u16string_view FieldCaption(int number);
 // Destroys the main window and forgets its controls.
 void CloseMainWindow();
 
+// Forgets the controls and fonts (tests only; app::ResetForTesting calls it).
+void ResetWindowForTesting();
+
 }  // namespace app
