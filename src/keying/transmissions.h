@@ -2,6 +2,8 @@
 // times, counted), and the transmission they share.
 #pragma once
 
+#include <string>
+
 namespace keying {
 
 // One complete transmission with the current settings: carrier if any, the
@@ -15,6 +17,14 @@ void RunTransmissions();
 // that cannot be keyed, transmit, then show "Klart".
 void TestHandler();
 void RunHandler();
+
+// What SentTextView shows: a space and the characters of the message taken
+// so far by the last transmission. Empty before the first.
+const std::u16string& SentText();
+
+// What CountView shows: a space and the number of transmissions the current
+// (or last) Run has completed. Empty until a Run completes one.
+const std::u16string& CountText();
 
 // Back to the state at process start (tests only).
 void ResetForTesting();
