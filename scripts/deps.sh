@@ -37,6 +37,8 @@ MARLIVOX_TEST_PACKAGES=(
   pulseaudio
   pulseaudio-utils
   sox
+  desktop-file-utils
+  appstream
 )
 
 # Prints the packages among the arguments that are not installed.
