@@ -24,9 +24,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/${MARLIVOX_APPSTREAM_ID}.metainfo.xm
 
 # The icon in the hicolor theme: the four drawn sizes, and the drawing itself
 # as the scalable one when it is there.
-set(MARLIVOX_ICON_DIR ${CMAKE_SOURCE_DIR}/resources/icons)
+set(MARLIVOX_ICON_DIR ${CMAKE_SOURCE_DIR}/resources)
 foreach(size 16 24 32 64)
-  set(icon ${MARLIVOX_ICON_DIR}/marlivox-${size}.png)
+  set(icon ${MARLIVOX_ICON_DIR}/icon_${size}.png)
   if(EXISTS ${icon})
     install(FILES ${icon}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -35,9 +35,10 @@ foreach(size 16 24 32 64)
     message(WARNING "The ${size} px application icon ${icon} is missing: it will not be installed")
   endif()
 endforeach()
-if(EXISTS ${MARLIVOX_ICON_DIR}/marlivox.svg)
-  install(FILES ${MARLIVOX_ICON_DIR}/marlivox.svg
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+if(EXISTS ${MARLIVOX_ICON_DIR}/icon.svg)
+  install(FILES ${MARLIVOX_ICON_DIR}/icon.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          RENAME marlivox.svg)
 endif()
 
 # ---- The Debian package ------------------------------------------------------------
