@@ -1,0 +1,28 @@
+// What the Qt/X11 platform files share among themselves. Not for the logic.
+#pragma once
+
+#include <QWidget>
+
+struct _XDisplay;
+
+namespace platform::qt {
+
+// The X connection that Qt talks through (nullptr when there is no display or
+// no QApplication).
+_XDisplay* XDisplay();
+
+// Pushes whatever Qt and Xlib have buffered to the X server, so that a repaint
+// done while no event loop runs reaches the screen now.
+void FlushToServer();
+
+// The keyer's main window; nullptr while none is open.
+QWidget* MainWindow();
+
+// Whether the display check at start-up found a display we can draw on.
+bool DisplayUsable();
+
+// Runs the display check (once; later calls return the first answer): an X
+// display named by $DISPLAY opens and its default visual has >= 16 bits.
+bool CheckDisplay();
+
+}  // namespace platform::qt

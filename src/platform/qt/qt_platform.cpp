@@ -1,0 +1,528 @@
+// The windowing side of the platform on Qt 6 Widgets: start-up and end, the
+// main window with its white background, fonts, controls, message boxes, the
+// event source and the millisecond sleep.
+//
+// The keyer drives Qt itself: there is no QApplication::exec(). WaitEvent and
+// PollEvent process Qt's events one batch at a time, and the controls report
+// what happens to them by queueing their numbers, which those two calls hand
+// out first.
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QValidator>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/qt/qt_internal.h"
+#include "platform/qt/qt_platform_testing.h"
+
+// The icon is compiled into this static library; nothing refers to it by
+// name, so it is registered by hand (outside any namespace, as Qt requires).
+static void RegisterResources() { Q_INIT_RESOURCE(marlivox); }
+
+namespace platform::qt {
+namespace {
+
+constexpr char kNumberProperty[] = "marlivox_number";
+constexpr char kKindProperty[] = "marlivox_kind";
+
+// The last stretch of a sleep is slept by the clock alone, so that serving
+// the window can never make the sleep end late.
+constexpr std::int64_t kSleepTailNs = 2'000'000;
+
+struct Control {
+  QPointer<QWidget> widget;
+  int number = 0;
+  ControlKind kind = ControlKind::kLabel;
+  QString text;  // as given; a button shows it with its ampersands doubled
+};
+
+/* Module state */
+struct State {
+  QApplication* app = nullptr;
+  bool own_app = false;  // made here, not by a test binary
+  QPointer<QWidget> window;
+  QPointer<QWidget> surface;
+  QSize centred_for;  // the outer size the window was last centred by
+  std::vector<QFont> fonts;  // FontHandle n is fonts[n - 1]
+  std::map<ControlHandle, Control> controls;
+  ControlHandle next_handle = 1;
+  QPointer<QWidget> last_in_tab_order;
+  std::deque<int> pending;  // control numbers not yet handed out
+  bool drawing = false;
+};
+State state;
+
+QString FromUtf16(std::u16string_view text) {
+  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+std::u16string ToUtf16(const QString& text) { return text.toStdU16String(); }
+
+void QueueControlEvent(int number) { state.pending.push_back(number); }
+
+// Puts the window's frame (title bar included) in the middle of the primary
+// screen; a window larger than the screen goes to its edge.
+void Centre(QWidget* window) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect area = screen->geometry();
+  const QSize outer = window->frameGeometry().size();
+  const int x = (area.width() - std::min(area.width(), outer.width())) / 2;
+  const int y = (area.height() - std::min(area.height(), outer.height())) / 2;
+  state.centred_for = outer;
+  window->move(area.x() + x, area.y() + y);
+}
+
+// The main window: its close request (close box, system menu, Alt+F4) is
+// consumed and it stays open.
+class KeyerWindow : public QWidget {
+ public:
+  KeyerWindow()
+      : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                             Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+
+  // A window manager tells the size of its frame only once the window is
+  // mapped; when it does, the window is centred again by its real outer size.
+  void moveEvent(QMoveEvent* event) override {
+    QWidget::moveEvent(event);
+    if (frameGeometry().size() != state.centred_for) Centre(this);
+  }
+};
+
+// Field 21: letters become upper case as they are typed or pasted, by Unicode
+// case mapping (å gives Å, ß gives SS). The cursor stays behind the same
+// character.
+class UpperCaseValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& pos) const override {
+    const QString upper = input.toUpper();
+    if (upper != input) {
+      pos = static_cast<int>(input.left(pos).toUpper().size());
+      input = upper;
+    }
+    return Acceptable;
+  }
+};
+
+// An input field raises a control event when it gains or loses the focus.
+class FocusWatch : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+      QueueControlEvent(watched->property(kNumberProperty).toInt());
+    return false;
+  }
+};
+
+FocusWatch* focus_watch = nullptr;
+
+QIcon AppIcon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 64})
+    icon.addFile(QStringLiteral(":/marlivox/icon_%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
+// Paints a widget (and what lies under it) now and sends it to the X server,
+// for changes made while no event loop runs.
+void PaintNow(QWidget* widget) {
+  if (!widget || !state.window || !state.window->isVisible()) return;
+  widget->repaint();
+  FlushToServer();
+}
+
+Control* Find(ControlHandle handle) {
+  auto it = state.controls.find(handle);
+  if (it == state.controls.end() || !it->second.widget) return nullptr;
+  return &it->second;
+}
+
+QWidget* MakeLabel(ControlKind kind, const QString& text) {
+  auto* label = new QLabel(state.window);
+  label->setTextFormat(Qt::PlainText);  // "&" is shown, not taken as a mnemonic
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setWordWrap(true);
+  label->setFocusPolicy(Qt::NoFocus);
+  // Labels stand on the face colour, over the white background.
+  label->setAutoFillBackground(true);
+  if (kind == ControlKind::kBorderedLabel) label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setText(text);
+  return label;
+}
+
+QWidget* MakeField(int number, ControlKind kind, const QString& text) {
+  auto* field = new QLineEdit(state.window);
+  field->setMaxLength(std::numeric_limits<int>::max());  // no length limit
+  if (kind == ControlKind::kUpperCaseField) field->setValidator(new UpperCaseValidator(field));
+  field->setText(text);
+  field->installEventFilter(focus_watch);
+  QObject::connect(field, &QLineEdit::textEdited, [number] { QueueControlEvent(number); });
+  return field;
+}
+
+QWidget* MakeButton(int number, const QString& text) {
+  QString shown = text;
+  shown.replace(QLatin1Char('&'), QLatin1String("&&"));
+  auto* button = new QPushButton(shown, state.window);
+  button->setAutoDefault(false);  // Enter does not click it
+  button->setDefault(false);
+  QObject::connect(button, &QPushButton::clicked, [number] { QueueControlEvent(number); });
+  return button;
+}
+
+}  // namespace
+
+QWidget* MainWindow() { return state.window; }
+
+}  // namespace platform::qt
+
+namespace platform {
+
+using qt::state;
+
+// ---- Start-up and end -------------------------------------------------------
+
+void InitAdapters() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    state.app = existing;  // a test binary made it
+  } else if (qt::CheckDisplay()) {
+    // The keyer polls the X server for the keyboard, so it runs on X11 (under
+    // Wayland through XWayland), and it draws plain pixels at any DPI.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCALE_FACTOR");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
+    static int argc = 1;
+    static char name[] = "marlivox";
+    static char* argv[] = {name, nullptr};
+    state.app = new QApplication(argc, argv);
+    state.own_app = true;
+  }
+  if (state.app) {
+    RegisterResources();
+    if (!qt::focus_watch) qt::focus_watch = new qt::FocusWatch(state.app);
+    QApplication::setWindowIcon(qt::AppIcon());
+  }
+}
+
+bool PrepareSurface() { return state.app != nullptr && qt::CheckDisplay(); }
+
+void EndProcess() {
+  // TODO(sound): release the sound output here once the SDL module offers a
+  // shutdown; until then the process end frees it.
+  CloseWindow();
+  state.fonts.clear();
+  if (state.own_app) {
+    delete state.app;
+    state.app = nullptr;
+  }
+  std::fflush(nullptr);
+  std::exit(0);
+}
+
+// ---- Message boxes ----------------------------------------------------------
+
+void ShowMessageBox(std::u16string_view title, std::u16string_view text) {
+  if (!state.app) {
+    // No display to show a box on.
+    std::fprintf(stderr, "%s: %s\n", qt::FromUtf16(title).toUtf8().constData(),
+                 qt::FromUtf16(text).toUtf8().constData());
+    std::fflush(stderr);
+    return;
+  }
+  QMessageBox box(state.window);
+  box.setWindowTitle(qt::FromUtf16(title));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(qt::FromUtf16(text));
+  box.setIcon(QMessageBox::NoIcon);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+}
+
+// ---- Main window and its background -----------------------------------------
+
+void OpenWindow(std::u16string_view title, int client_width, int client_height) {
+  if (!state.app || state.window) return;
+  auto* window = new qt::KeyerWindow;
+  window->setWindowTitle(qt::FromUtf16(title));
+  window->setWindowIcon(qt::AppIcon());
+  window->setFixedSize(client_width, client_height);
+  state.window = window;
+  qt::Centre(window);
+  window->show();
+  window->activateWindow();
+  qt::Centre(window);
+  qt::FlushToServer();
+}
+
+void CloseWindow() {
+  state.controls.clear();
+  state.last_in_tab_order = nullptr;
+  delete state.window.data();  // takes the surface and every control with it
+  state.window = nullptr;
+  state.surface = nullptr;
+  state.drawing = false;
+  qt::FlushToServer();
+}
+
+void OpenSurface(int x, int y, int width, int height) {
+  if (!state.window || state.surface) return;
+  auto* surface = new QWidget(state.window);
+  surface->setGeometry(x, y, width, height);
+  surface->setFocusPolicy(Qt::NoFocus);
+  surface->setAutoFillBackground(true);
+  surface->lower();  // under every control
+  surface->show();
+  state.surface = surface;
+}
+
+void ClearSurface(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  if (!state.surface) return;
+  QPalette palette = state.surface->palette();
+  palette.setColor(QPalette::Window, QColor(r, g, b));
+  state.surface->setPalette(palette);
+  qt::PaintNow(state.surface);
+}
+
+// Nothing is drawn on the surface but its clear, so drawing needs no setup.
+void BeginDraw() { state.drawing = true; }
+void EndDraw() { state.drawing = false; }
+
+void PresentSurface() { qt::PaintNow(state.window); }
+
+// ---- Fonts ------------------------------------------------------------------
+
+FontHandle CreateFont(std::u16string_view face, int points, bool bold) {
+  if (!state.app) return 0;
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const double dpi = screen ? screen->logicalDotsPerInchY() : 96.0;
+  QFont font(qt::FromUtf16(face));
+  font.setPixelSize(std::max(1, static_cast<int>(std::lround(points * dpi / 72.0))));
+  font.setBold(bold);
+  state.fonts.push_back(font);
+  return static_cast<FontHandle>(state.fonts.size());
+}
+
+// ---- Controls ---------------------------------------------------------------
+
+ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int width,
+                            int height, std::u16string_view text) {
+  if (!state.window) return 0;
+  const QString content = qt::FromUtf16(text);
+  QWidget* widget = nullptr;
+  switch (kind) {
+    case ControlKind::kLabel:
+    case ControlKind::kBorderedLabel:
+      widget = qt::MakeLabel(kind, content);
+      break;
+    case ControlKind::kInputField:
+    case ControlKind::kUpperCaseField:
+      widget = qt::MakeField(number, kind, content);
+      break;
+    case ControlKind::kButton:
+      widget = qt::MakeButton(number, content);
+      break;
+  }
+  if (!widget) return 0;
+  widget->setProperty(qt::kNumberProperty, number);
+  widget->setProperty(qt::kKindProperty, static_cast<int>(kind));
+  widget->setGeometry(x, y, width, height);
+
+  // Fields and buttons follow those made before them in the Tab order; the
+  // chain closes on itself, so Tab from the last goes to the first.
+  if (widget->focusPolicy() != Qt::NoFocus) {
+    if (state.last_in_tab_order) QWidget::setTabOrder(state.last_in_tab_order, widget);
+    state.last_in_tab_order = widget;
+  }
+
+  widget->show();
+  // The keying replaces labels while it holds the thread: paint now, not when
+  // the loop runs again.
+  qt::PaintNow(widget);
+
+  const ControlHandle handle = state.next_handle++;
+  state.controls[handle] = qt::Control{widget, number, kind, content};
+  return handle;
+}
+
+void DestroyControl(ControlHandle control) {
+  auto it = state.controls.find(control);
+  if (it == state.controls.end()) return;
+  QPointer<QWidget> widget = it->second.widget;
+  state.controls.erase(it);
+  if (!widget) return;
+  const QRect area = widget->geometry();
+  delete widget.data();
+  // What stood under it shows again at once.
+  if (state.window && state.window->isVisible()) {
+    state.window->repaint(area);
+    qt::FlushToServer();
+  }
+}
+
+void SetControlFont(ControlHandle control, FontHandle font) {
+  qt::Control* c = qt::Find(control);
+  if (!c || font <= 0 || font > static_cast<int>(state.fonts.size())) return;
+  c->widget->setFont(state.fonts[font - 1]);
+  qt::PaintNow(c->widget);
+}
+
+void SetControlTextColor(ControlHandle control, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  qt::Control* c = qt::Find(control);
+  if (!c) return;
+  QPalette palette = c->widget->palette();
+  const QColor colour(r, g, b);
+  palette.setColor(QPalette::WindowText, colour);  // labels
+  palette.setColor(QPalette::Text, colour);        // input fields
+  palette.setColor(QPalette::ButtonText, colour);  // buttons
+  c->widget->setPalette(palette);
+  qt::PaintNow(c->widget);
+}
+
+std::u16string ControlText(ControlHandle control) {
+  qt::Control* c = qt::Find(control);
+  if (!c) return {};
+  if (auto* field = qobject_cast<QLineEdit*>(c->widget.data())) return qt::ToUtf16(field->text());
+  if (auto* label = qobject_cast<QLabel*>(c->widget.data())) return qt::ToUtf16(label->text());
+  return qt::ToUtf16(c->text);
+}
+
+// ---- Events -----------------------------------------------------------------
+
+namespace {
+
+std::optional<Event> TakePending() {
+  if (state.pending.empty()) return std::nullopt;
+  Event event{true, state.pending.front()};
+  state.pending.pop_front();
+  return event;
+}
+
+}  // namespace
+
+Event WaitEvent() {
+  if (auto event = TakePending()) return *event;
+  // TODO(sound): call the sound output's idle hook here once it offers one.
+  if (state.app) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  return Event{};
+}
+
+std::optional<Event> PollEvent() {
+  if (auto event = TakePending()) return *event;
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  if (!state.app || !dispatcher) return std::nullopt;
+  if (!dispatcher->processEvents(QEventLoop::AllEvents)) return std::nullopt;
+  return Event{};
+}
+
+// ---- Time -------------------------------------------------------------------
+
+namespace {
+
+std::int64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+void SleepMs(std::int32_t ms) {
+  if (ms <= 0) return;
+  const std::int64_t deadline_ns = NowNs() + std::int64_t{ms} * 1'000'000;
+
+  // Meanwhile the window is repainted and answers the window manager's ping,
+  // but clicks and keys stay queued for the event loop.
+  const std::int64_t serve_ns = deadline_ns - qt::kSleepTailNs - NowNs();
+  if (state.app && serve_ns >= 1'000'000) {
+    bool due = false;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&due] { due = true; });
+    timer.start(static_cast<int>(serve_ns / 1'000'000));
+    while (!due && NowNs() < deadline_ns - qt::kSleepTailNs)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents |
+                                      QEventLoop::ExcludeUserInputEvents);
+    // Qt takes the X events it held back only at its next wake-up, which
+    // might not come before the user does something else: ask for one now.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+      dispatcher->wakeUp();
+  }
+
+  const timespec deadline{static_cast<time_t>(deadline_ns / 1'000'000'000),
+                          static_cast<long>(deadline_ns % 1'000'000'000)};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+}
+
+// ---- For the window tests ----------------------------------------------------
+
+namespace qt_testing {
+
+QWidget* WidgetOf(ControlHandle control) {
+  qt::Control* c = qt::Find(control);
+  return c ? c->widget.data() : nullptr;
+}
+
+QWidget* MainWindowWidget() { return state.window; }
+
+QWidget* SurfaceWidget() { return state.surface; }
+
+QList<QWidget*> ControlsWithNumber(int number) {
+  QList<QWidget*> found;
+  for (auto& [handle, c] : state.controls)
+    if (c.widget && c.number == number) found.append(c.widget);
+  return found;
+}
+
+int NumberOf(const QWidget* widget) {
+  const QVariant v = widget ? widget->property(qt::kNumberProperty) : QVariant();
+  return v.isValid() ? v.toInt() : -1;
+}
+
+ControlKind KindOf(const QWidget* widget) {
+  const QVariant v = widget ? widget->property(qt::kKindProperty) : QVariant();
+  return v.isValid() ? static_cast<ControlKind>(v.toInt()) : ControlKind::kLabel;
+}
+
+QList<int> TakePendingEvents() {
+  QList<int> numbers(state.pending.begin(), state.pending.end());
+  state.pending.clear();
+  return numbers;
+}
+
+}  // namespace qt_testing
+
+}  // namespace platform
