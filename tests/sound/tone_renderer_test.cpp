@@ -1,0 +1,340 @@
+#include "platform/sound/tone_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace platform::sound {
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+constexpr std::int64_t kT0 = 5'000 * kMs;     // the stream's anchor on the fake clock
+constexpr int kBuffer = 512;
+// Samples from a call to its sample: three buffers and 5 ms, as the adapter
+// chooses; set by each FakeDevice for its buffer size.
+std::int64_t delay_samples = 3 * kBuffer + 240;
+
+// Seven samples written by hand (a period of 7 shows where a loop restarts and
+// where a stop cuts it): 0, 1000, -1000, 8385000, -8385000, 1, -1.
+const std::vector<std::uint8_t> kSevenSamples = {
+    'R', 'I', 'F', 'F', 57, 0, 0, 0, 'W', 'A', 'V', 'E',
+    'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0, 0x80, 0xBB, 0, 0,
+    0x80, 0x32, 0x02, 0, 3, 0, 24, 0,
+    'd', 'a', 't', 'a', 21, 0, 0, 0,
+    0x00, 0x00, 0x00,  0xE8, 0x03, 0x00,  0x18, 0xFC, 0xFF,  0xE8, 0xF1, 0x7F,
+    0x18, 0x0E, 0x80,  0x01, 0x00, 0x00,  0xFF, 0xFF, 0xFF};
+const std::int32_t kSevenValues[] = {0, 1000, -1000, 8385000, -8385000, 1, -1};
+
+const std::vector<std::uint8_t> kNoSamples = {
+    'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E',
+    'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0, 0x80, 0xBB, 0, 0,
+    0x80, 0x32, 0x02, 0, 3, 0, 24, 0,
+    'd', 'a', 't', 'a', 0, 0, 0, 0};
+
+// The stream sample that a call at time t (not before the anchor) lands on:
+// the nearest one.
+std::int64_t SampleOf(std::int64_t t) {
+  return delay_samples + ((t - kT0) * 48000 + 500'000'000) / 1'000'000'000;
+}
+
+// A device on the fake clock: each buffer is asked for two buffers ahead of
+// the clock, like a sound server keeping its queue full.
+// `ppm` makes the device's clock run fast (positive) or slow.
+class FakeDevice {
+ public:
+  explicit FakeDevice(SampleType type = SampleType::kInt32, int channels = 1,
+                      int buffer = kBuffer, double ppm = 0)
+      : type_(type), channels_(channels), buffer_(buffer), ppm_(ppm) {
+    delay_samples = 3 * buffer + 240;
+    ResetForTesting();
+    BeginStream(StreamSetup{type, channels, delay_samples, kT0});
+  }
+
+  std::int64_t NextCallbackTime() const {
+    const double ahead = static_cast<double>(rendered_ - 2 * buffer_);
+    const double ns = ahead / 48000.0 * 1e9 / (1.0 + ppm_ * 1e-6);
+    return kT0 + (ahead < 0 ? 0 : static_cast<std::int64_t>(ns));
+  }
+
+  // Runs every callback due up to and including time t.
+  void RunUntil(std::int64_t t) {
+    while (NextCallbackTime() <= t) {
+      std::vector<std::uint32_t> words(static_cast<std::size_t>(buffer_) * channels_, 0xDEADBEEF);
+      RenderSamples(words.data(), buffer_, NextCallbackTime());
+      for (std::size_t i = 0; i < words.size(); i += channels_) {
+        for (int c = 1; c < channels_; ++c) EXPECT_EQ(words[i + c], words[i]) << "channel " << c;
+        out_.push_back(Value(words[i]));
+      }
+      rendered_ += buffer_;
+    }
+  }
+
+  // The 24-bit values rendered so far, one per frame.
+  const std::vector<std::int32_t>& out() const { return out_; }
+
+ private:
+  std::int32_t Value(std::uint32_t word) const {
+    if (type_ == SampleType::kInt32) {
+      EXPECT_EQ(word & 0xFF, 0u);
+      return static_cast<std::int32_t>(word) / 256;
+    }
+    float f;
+    std::memcpy(&f, &word, sizeof f);
+    const double scaled = static_cast<double>(f) * 8388608.0;
+    EXPECT_EQ(scaled, static_cast<double>(static_cast<std::int32_t>(scaled)));
+    return static_cast<std::int32_t>(scaled);
+  }
+
+  SampleType type_;
+  int channels_;
+  int buffer_;
+  double ppm_;
+  std::int64_t rendered_ = 0;
+  std::vector<std::int32_t> out_;
+};
+
+// Checks that out[from, to) is the seven samples end to end from the first,
+// and that [silent_from, silent_to) is silent.
+void ExpectTone(const std::vector<std::int32_t>& out, std::int64_t from, std::int64_t to) {
+  ASSERT_LE(to, static_cast<std::int64_t>(out.size()));
+  for (std::int64_t i = from; i < to; ++i) {
+    ASSERT_EQ(out[i], kSevenValues[(i - from) % 7]) << "sample " << i << " of tone at " << from;
+  }
+}
+void ExpectSilence(const std::vector<std::int32_t>& out, std::int64_t from, std::int64_t to) {
+  ASSERT_LE(to, static_cast<std::int64_t>(out.size()));
+  for (std::int64_t i = from; i < to; ++i) ASSERT_EQ(out[i], 0) << "sample " << i;
+}
+
+TEST(ToneRenderer, ToneLastsFromItsStartCallToItsStopCallToTheSample) {
+  FakeDevice device;
+  const std::int64_t start = kT0 + 10 * kMs;
+  const std::int64_t stop = start + 50 * kMs;
+  device.RunUntil(start);
+  const int sound = LoadSound(kSevenSamples.data());
+  ASSERT_NE(sound, 0);
+  StartSound(sound, start);
+  device.RunUntil(stop);
+  StopSound(sound, stop);
+  ReleaseSound(sound, stop);
+  device.RunUntil(stop + 200 * kMs);
+
+  const std::int64_t first = delay_samples + 480;  // 10 ms after the anchor
+  ASSERT_EQ(SampleOf(start), first);
+  ExpectSilence(device.out(), 0, first);
+  ExpectTone(device.out(), first, first + 2400);  // exactly 50 ms, from sample 0 of the image
+  ExpectSilence(device.out(), first + 2400, static_cast<std::int64_t>(device.out().size()));
+  EXPECT_EQ(ReadRenderStats().late_edges, 0);
+  EXPECT_FALSE(EdgesPending());
+}
+
+TEST(ToneRenderer, EdgesKeepTheirDistanceInSamplesAtAnyBufferSizeAndFormat) {
+  // Ten tones of 1.003 ms .. 50 ms with gaps of odd lengths, started and
+  // stopped across buffer boundaries; each must start on its own sample with
+  // the image's first sample and stop mid-period exactly where its stop maps.
+  struct Case {
+    const char* what;
+    SampleType type;
+    int channels;
+    int buffer;
+  } const kCases[] = {
+      {"int32 mono 512", SampleType::kInt32, 1, 512},
+      {"float mono 512", SampleType::kFloat32, 1, 512},
+      {"int32 stereo 441", SampleType::kInt32, 2, 441},
+      {"float 6 channels 64", SampleType::kFloat32, 6, 64},
+      {"int32 mono 4096", SampleType::kInt32, 1, 4096},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice device(c.type, c.channels, c.buffer);
+    struct Tone {
+      std::int64_t start, stop;
+    };
+    std::vector<Tone> tones;
+    std::int64_t t = kT0 + 3 * kMs + 17'000;
+    for (int i = 0; i < 10; ++i) {
+      const std::int64_t length = 1'003'000 + i * 5'444'777;
+      tones.push_back({t, t + length});
+      t += length + 7'000'001 + i * 1'234'567;
+    }
+    for (const Tone& tone : tones) {
+      device.RunUntil(tone.start);
+      const int sound = LoadSound(kSevenSamples.data());
+      StartSound(sound, tone.start);
+      device.RunUntil(tone.stop);
+      StopSound(sound, tone.stop);
+      ReleaseSound(sound, tone.stop);
+    }
+    device.RunUntil(t + 100 * kMs);
+    std::int64_t silent_from = 0;
+    for (const Tone& tone : tones) {
+      ExpectSilence(device.out(), silent_from, SampleOf(tone.start));
+      ExpectTone(device.out(), SampleOf(tone.start), SampleOf(tone.stop));
+      silent_from = SampleOf(tone.stop);
+    }
+    ExpectSilence(device.out(), silent_from, static_cast<std::int64_t>(device.out().size()));
+    EXPECT_EQ(ReadRenderStats().late_edges, 0);
+  }
+}
+
+TEST(ToneRenderer, AnImageWithoutSamplesSoundsSilence) {
+  FakeDevice device;
+  const int sound = LoadSound(kNoSamples.data());
+  ASSERT_NE(sound, 0);
+  StartSound(sound, kT0 + kMs);
+  device.RunUntil(kT0 + 60 * kMs);
+  StopSound(sound, kT0 + 60 * kMs);
+  ReleaseSound(sound, kT0 + 60 * kMs);
+  device.RunUntil(kT0 + 200 * kMs);
+  ExpectSilence(device.out(), 0, static_cast<std::int64_t>(device.out().size()));
+  EXPECT_FALSE(EdgesPending());
+}
+
+TEST(ToneRenderer, RefusedImageMakesNoSoundAndUnknownHandlesAreIgnored) {
+  FakeDevice device;
+  std::vector<std::uint8_t> stereo = kSevenSamples;
+  stereo[22] = 2;
+  EXPECT_EQ(LoadSound(stereo.data()), 0);
+  const int sound = LoadSound(kSevenSamples.data());
+  ReleaseSound(sound, kT0);
+  // The released handle and made-up ones start nothing.
+  for (int handle : {sound, 0, -3, sound + 1, 1 << 30}) StartSound(handle, kT0 + kMs);
+  EXPECT_FALSE(ToneSounding());
+  device.RunUntil(kT0 + 100 * kMs);
+  ExpectSilence(device.out(), 0, static_cast<std::int64_t>(device.out().size()));
+}
+
+TEST(ToneRenderer, ASoundReleasedBeforeItsStopIsRenderedKeepsItsSamples) {
+  // The element stops and releases its sound at once and loads the next one
+  // while the stop is still on its way to the audio thread: the new samples
+  // must not be written over the ones still being played.
+  FakeDevice device;
+  std::vector<std::uint8_t> other = kNoSamples;  // a sound of one sample, 4242
+  other[4] = 39;
+  other[40] = 3;
+  other.insert(other.end(), {0x92, 0x10, 0x00});
+  const std::int64_t start = kT0 + 2 * kMs;
+  const std::int64_t stop = start + 20 * kMs;
+  device.RunUntil(start);
+  const int first = LoadSound(kSevenSamples.data());
+  StartSound(first, start);
+  device.RunUntil(stop);
+  StopSound(first, stop);
+  ReleaseSound(first, stop);
+  const int second = LoadSound(other.data());
+  ASSERT_NE(second, 0);
+  StartSound(second, stop + 5 * kMs);
+  StopSound(second, stop + 6 * kMs);
+  ReleaseSound(second, stop + 6 * kMs);
+  device.RunUntil(stop + 100 * kMs);
+  ExpectTone(device.out(), SampleOf(start), SampleOf(stop));
+  ExpectSilence(device.out(), SampleOf(stop), SampleOf(stop + 5 * kMs));
+  for (std::int64_t i = SampleOf(stop + 5 * kMs); i < SampleOf(stop + 6 * kMs); ++i) {
+    ASSERT_EQ(device.out()[i], 4242);
+  }
+  ExpectSilence(device.out(), SampleOf(stop + 6 * kMs), static_cast<std::int64_t>(device.out().size()));
+}
+
+TEST(ToneRenderer, AStartEndsTheSoundThatWasSoundingAndRestartsFromTheFirstSample) {
+  FakeDevice device;
+  const int a = LoadSound(kSevenSamples.data());
+  const int b = LoadSound(kSevenSamples.data());
+  ASSERT_NE(a, b);
+  StartSound(a, kT0 + 1 * kMs);
+  StartSound(b, kT0 + 1 * kMs + 62'500);  // 3 samples later: a is cut mid-period
+  StopSound(a, kT0 + 4 * kMs);            // a no longer sounds: nothing happens
+  StartSound(b, kT0 + 5 * kMs);           // b again, from its first sample
+  StopSound(b, kT0 + 9 * kMs);
+  device.RunUntil(kT0 + 100 * kMs);
+  ExpectTone(device.out(), SampleOf(kT0 + kMs), SampleOf(kT0 + kMs) + 3);
+  ExpectTone(device.out(), SampleOf(kT0 + kMs) + 3, SampleOf(kT0 + 5 * kMs));
+  ExpectTone(device.out(), SampleOf(kT0 + 5 * kMs), SampleOf(kT0 + 9 * kMs));
+  ExpectSilence(device.out(), SampleOf(kT0 + 9 * kMs), static_cast<std::int64_t>(device.out().size()));
+}
+
+TEST(ToneRenderer, AnEdgeThatComesTooLateLandsOnTheNextSampleStillToCome) {
+  FakeDevice device;
+  device.RunUntil(kT0 + 100 * kMs);
+  const std::int64_t rendered = static_cast<std::int64_t>(device.out().size());
+  const int sound = LoadSound(kSevenSamples.data());
+  StartSound(sound, kT0);  // stamped long before: its sample is gone
+  device.RunUntil(kT0 + 150 * kMs);
+  StopSound(sound, kT0 + 150 * kMs);
+  device.RunUntil(kT0 + 300 * kMs);
+  EXPECT_EQ(ReadRenderStats().late_edges, 1);
+  ExpectSilence(device.out(), 0, rendered);
+  ExpectTone(device.out(), rendered, SampleOf(kT0 + 150 * kMs));
+}
+
+TEST(ToneRenderer, AllSoundsBusyGivesNoSoundUntilTheirEdgesAreRendered) {
+  FakeDevice device;
+  std::vector<int> sounds;
+  for (int i = 0; i < kMaxSounds; ++i) {
+    sounds.push_back(LoadSound(kSevenSamples.data()));
+    ASSERT_NE(sounds.back(), 0);
+  }
+  EXPECT_EQ(LoadSound(kSevenSamples.data()), 0);
+  for (int sound : sounds) {
+    StartSound(sound, kT0 + kMs);
+    ReleaseSound(sound, kT0 + kMs);
+  }
+  EXPECT_EQ(LoadSound(kSevenSamples.data()), 0);  // their edges are still queued
+  device.RunUntil(kT0 + 100 * kMs);
+  EXPECT_NE(LoadSound(kSevenSamples.data()), 0);
+}
+
+TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
+  // A device 500 ppm fast eats 0.5 ms of margin per second: without
+  // correction the edges would be late after about ten seconds.
+  for (double ppm : {500.0, -500.0}) {
+    SCOPED_TRACE(ppm);
+    FakeDevice device(SampleType::kInt32, 1, kBuffer, ppm);
+    struct Tone {
+      std::int64_t start, stop;
+    };
+    std::vector<Tone> tones;
+    std::int64_t t = kT0 + 1 * kMs;
+    while (t < kT0 + 60'000 * kMs) {  // dots of 20 ms, 20 ms apart, for a minute
+      device.RunUntil(t);
+      const int sound = LoadSound(kSevenSamples.data());
+      StartSound(sound, t);
+      device.RunUntil(t + 20 * kMs);
+      StopSound(sound, t + 20 * kMs);
+      ReleaseSound(sound, t + 20 * kMs);
+      tones.push_back({t, t + 20 * kMs});
+      t += 40 * kMs;
+    }
+    device.RunUntil(t + 100 * kMs);
+    const RenderStats stats = ReadRenderStats();
+    EXPECT_EQ(stats.late_edges, 0);
+    EXPECT_NE(stats.shifted_samples, 0);
+    // Each tone is still 960 samples of the image from its first sample, and
+    // the delay from its start call to the moment the device plays its first
+    // sample never strays far from the first tone's.
+    const auto& out = device.out();
+    std::int64_t i = 0;
+    std::size_t found = 0;
+    double first_delay_ms = 0;
+    while (i < static_cast<std::int64_t>(out.size())) {
+      if (out[i] == 0 && !(i + 1 < static_cast<std::int64_t>(out.size()) && out[i + 1] == 1000)) {
+        ++i;
+        continue;
+      }
+      ASSERT_LT(found, tones.size());
+      const double played_ns = i / 48000.0 * 1e9 / (1.0 + ppm * 1e-6);
+      const double delay_ms = (played_ns - static_cast<double>(tones[found].start - kT0)) / 1e6;
+      if (found == 0) first_delay_ms = delay_ms;
+      EXPECT_NEAR(delay_ms, first_delay_ms, 6.0) << "tone " << found;
+      ExpectTone(out, i, i + 960);
+      ASSERT_EQ(out[i + 960], 0);
+      ++found;
+      i += 960;
+    }
+    EXPECT_EQ(found, tones.size());
+  }
+}
+
+}  // namespace
+}  // namespace platform::sound
