@@ -50,7 +50,7 @@ set(CPACK_PACKAGE_CONTACT "MARLIVOX developers <marlivox@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Morse-code keyer for the desktop, Swedish user interface")
 set(CPACK_PACKAGE_DESCRIPTION
 "MARLIVOX keys a text message as audible Morse code on the default sound
-output (PipeWire, PulseAudio, ALSA or JACK through SDL2), optionally after a
+output (PipeWire, PulseAudio or ALSA, through SDL2), optionally after a
 steady carrier tone, once or a chosen number of times with a pause after each
 transmission. The window is in Swedish; the settings live in the file
 marlivox.cnf in the directory the keyer is started from.")
