@@ -575,6 +575,78 @@ class WindowTest : public QObject {
     platform::SleepMs(-5);
   }
 
+  // During a sleep the window is repainted when uncovered and answers the
+  // window manager's ping, so it never looks dead during a long transmission.
+  void sleepServesTheWindow() {
+    OpenLoaded();
+    QWidget* window = qt_testing::MainWindowWidget();
+    const QRect area(0, 0, 1280, 120);
+    const QImage before = Screen(area);
+    QVERIFY(Ink(before) > 0);  // the banner
+
+    // A second client: it covers the top of the window with a black window,
+    // and listens on the root window for the answer to its ping.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    QVERIFY(!xcb_connection_has_error(other));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    auto atom = [other](const char* name) {
+      xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+          other, xcb_intern_atom(other, 0, std::strlen(name), name), nullptr);
+      xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+      std::free(reply);
+      return a;
+    };
+    auto sync = [other] {
+      std::free(xcb_get_input_focus_reply(other, xcb_get_input_focus(other), nullptr));
+    };
+    const uint32_t root_mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;  // where the answer goes
+    xcb_change_window_attributes(other, screen->root, XCB_CW_EVENT_MASK, &root_mask);
+
+    const QPoint top_left = window->mapToGlobal(QPoint(0, 0));
+    const xcb_window_t cover = xcb_generate_id(other);
+    const uint32_t values[] = {screen->black_pixel, 1};
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, cover, screen->root,
+                      static_cast<int16_t>(top_left.x()), static_cast<int16_t>(top_left.y()),
+                      1280, 120, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_map_window(other, cover);
+    sync();
+    xcb_clear_area(other, 0, cover, 0, 0, 0, 0);
+    sync();
+    xcb_unmap_window(other, cover);
+
+    const uint32_t stamp = 4242;
+    xcb_client_message_event_t ping{};
+    ping.response_type = XCB_CLIENT_MESSAGE;
+    ping.format = 32;
+    ping.window = static_cast<xcb_window_t>(window->winId());
+    ping.type = atom("WM_PROTOCOLS");
+    ping.data.data32[0] = atom("_NET_WM_PING");
+    ping.data.data32[1] = stamp;
+    ping.data.data32[2] = ping.window;
+    xcb_send_event(other, 0, ping.window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&ping));
+    sync();  // uncovered and pinged before the sleep starts
+
+    platform::SleepMs(300);
+
+    QCOMPARE(Screen(area), before);  // repainted, not left black
+    sync();
+    bool answered = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(other)) {
+      if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+        auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+        if (message->window == screen->root && message->data.data32[0] == ping.data.data32[0] &&
+            message->data.data32[1] == stamp)
+          answered = true;
+      }
+      std::free(event);
+    }
+    xcb_destroy_window(other, cover);
+    xcb_disconnect(other);
+    QVERIFY(answered);
+  }
+
   void closeRequestIsConsumed() {
     OpenLoaded();
     QWidget* window = qt_testing::MainWindowWidget();

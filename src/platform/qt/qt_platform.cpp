@@ -36,6 +36,7 @@
 
 #include "platform/platform.h"
 #include "platform/qt/qt_internal.h"
+#include "platform/sdl/sound_sdl.h"
 #include "platform/qt/qt_platform_testing.h"
 
 // The icon is compiled into this static library; nothing refers to it by
@@ -238,8 +239,7 @@ void InitAdapters() {
 bool PrepareSurface() { return state.app != nullptr && qt::CheckDisplay(); }
 
 void EndProcess() {
-  // TODO(sound): release the sound output here once the SDL module offers a
-  // shutdown; until then the process end frees it.
+  sdl::ShutdownSound();
   CloseWindow();
   state.fonts.clear();
   if (state.own_app) {
@@ -433,7 +433,9 @@ std::optional<Event> TakePending() {
 
 Event WaitEvent() {
   if (auto event = TakePending()) return *event;
-  // TODO(sound): call the sound output's idle hook here once it offers one.
+  // The wait may be long: let the sound output close its device once the
+  // last tone has played out.
+  sdl::EnterIdle();
   if (state.app) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   return Event{};
 }
