@@ -346,8 +346,11 @@ class Session:
         read_end, write_end = os.pipe()
         log_file = open(os.path.join(self.tmp, "xvfb.log"), "wb")
         try:
+            # -noreset: by default the server resets when its last client
+            # disconnects, and a client that connects during the reset is
+            # turned away; the tools here connect and disconnect all the time.
             self._spawn("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 "1920x1080x24", "-nolisten", "tcp"],
+                                 "1920x1080x24", "-nolisten", "tcp", "-noreset"],
                         pass_fds=(write_end,), stdout=log_file, stderr=log_file)
         finally:
             os.close(write_end)
