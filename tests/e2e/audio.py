@@ -116,39 +116,67 @@ def estimate_unit(segments, rate=RATE):
     """The unit in samples: the shortest element of the keyer's rhythm.
 
     A dot's tone and the gap after every element last one unit, so the
-    shortest tones and gaps are one unit long; the median of those within
-    1.5 times the shortest keeps a stray short value from deciding it.
+    shortest tones and gaps that recur are one unit long. Rare shorter values
+    (a dropout of the sound output cutting a tone in two) are passed over: the
+    unit is the median of the first cluster of lengths within 1.6 times its
+    shortest that holds at least a tenth of all lengths (and at least three).
     """
     lengths = [end - first for first, end in segments]
     lengths += [segments[i + 1][0] - segments[i][1] for i in range(len(segments) - 1)]
-    lengths = [x for x in lengths if x > 0]
+    lengths = sorted(x for x in lengths if x > 0)
     if not lengths:
         raise ValueError("no tones to take the unit from")
-    shortest = min(lengths)
-    return statistics.median([x for x in lengths if x <= shortest * 1.5])
+    needed = min(len(lengths), max(3, len(lengths) // 10))
+    for i, shortest in enumerate(lengths):
+        cluster = [x for x in lengths[i:] if x <= shortest * 1.6]
+        if len(cluster) >= needed:
+            return statistics.median(cluster)
+    return statistics.median(lengths)
 
 
-def decode(segments, rate=RATE, unit=None, carrier_units=5, break_units=15):
+def bridge_dropouts(segments, unit, limit=0.5):
+    """Joins tones separated by a silence shorter than `limit` units: the
+    keyer never makes one, but a sound output that underruns puts a short
+    silence inside a tone. Returns the joined segments and, for each, how
+    many silences were bridged inside it."""
+    joined = []
+    counts = []
+    for first, end in segments:
+        if joined and first - joined[-1][1] < limit * unit:
+            joined[-1] = (joined[-1][0], end)
+            counts[-1] += 1
+        else:
+            joined.append((first, end))
+            counts.append(0)
+    return joined, counts
+
+
+def decode(segments, rate=RATE, unit=None, unit_ms=None, carrier_units=5, break_units=15):
     """Turns tone segments into text transmissions.
 
     Returns a list of transmissions, each a dict with "text" (the decoded
     message, words separated by one space, "#" for a pattern not in the
     table), "carriers" (lengths in ms of tones longer than `carrier_units`,
-    which key no element) and "segments" (the tone segments of that
-    transmission). A silence longer than `break_units` ends a transmission,
-    unless it follows a carrier (the pause between carrier and text): within
-    a message the longest silence is the 11-unit word gap.
+    which key no element), "dropouts" (short silences inside tones that were
+    bridged, see bridge_dropouts) and "segments" (the tone segments of that
+    transmission). The unit is `unit` samples, or `unit_ms` milliseconds, or
+    else estimated from the sound.
 
-    Tones under 2 units are dots, longer ones dashes; silences under 2 units
-    separate elements, under 7.5 units letters (4 units), longer ones words
-    (11 units).
+    A silence longer than `break_units` ends a transmission, unless it follows
+    a carrier (the pause between carrier and text): within a message the
+    longest silence is the 11-unit word gap.
+
+    Each length is taken as the nearest of the keyer's: tones under 2 units
+    are dots (1), longer ones dashes (3); silences under 2.5 units separate
+    elements (1), under 7.5 units letters (4), longer ones words (11).
     """
     if not segments:
         return []
     if unit is None:
-        unit = estimate_unit(segments)
+        unit = unit_ms * rate / 1000.0 if unit_ms is not None else estimate_unit(segments)
+    segments, dropouts = bridge_dropouts(segments, unit)
     transmissions = []
-    current = {"text": "", "carriers": [], "segments": []}
+    current = {"text": "", "carriers": [], "dropouts": 0, "segments": []}
     pattern = ""
 
     def end_letter():
@@ -159,21 +187,22 @@ def decode(segments, rate=RATE, unit=None, carrier_units=5, break_units=15):
 
     previous_end = None
     after_carrier = False
-    for first, end in segments:
+    for (first, end), bridged in zip(segments, dropouts):
         if previous_end is not None:
             gap = (first - previous_end) / unit
             if gap > break_units and not after_carrier:
                 end_letter()
                 transmissions.append(current)
-                current = {"text": "", "carriers": [], "segments": []}
+                current = {"text": "", "carriers": [], "dropouts": 0, "segments": []}
             elif gap >= 7.5:
                 end_letter()
                 if current["text"]:
                     current["text"] += " "
-            elif gap >= 2:
+            elif gap >= 2.5:
                 end_letter()
         length = (end - first) / unit
         current["segments"].append((first, end))
+        current["dropouts"] += bridged
         after_carrier = length > carrier_units
         if after_carrier:
             end_letter()
@@ -199,4 +228,4 @@ if __name__ == "__main__":
     for first, end in segs:
         print(f"{to_ms(first, rate):10.2f} ms  tone {to_ms(end - first, rate):8.2f} ms")
     for t in decode(segs, rate=rate):
-        print(repr(t["text"]), "carriers:", t["carriers"])
+        print(repr(t["text"]), "carriers:", t["carriers"], "dropouts:", t["dropouts"])

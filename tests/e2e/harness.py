@@ -553,17 +553,20 @@ class Session:
         self.recording = None
         return self.recording_path
 
-    def wait_for_tones(self, count, start_sample=0, timeout=120.0):
+    def wait_for_tones(self, count, start_sample=0, unit_ms=None, timeout=120.0):
         """Waits until the recording holds at least `count` finished tones
-        after `start_sample`; returns them."""
+        after `start_sample` (with `unit_ms`, tones cut in two by a dropout of
+        the sound output count once); returns them."""
         path = self.recording_path
 
         def enough():
             rate, samples = audio.read_wav(path)
             segments = audio.tone_segments(samples, start=start_sample)
+            if unit_ms is not None:
+                segments, _ = audio.bridge_dropouts(segments, unit_ms * rate / 1000.0)
             # The last tone may still be sounding: count only those followed
             # by some silence.
-            done = [s for s in segments if len(samples) - s[1] > 480]
+            done = [s for s in segments if len(samples) - s[1] > rate // 100]
             return done if len(done) >= count else None
         return wait_until(enough, timeout, f"{count} tones in the recording", interval=0.2)
 
