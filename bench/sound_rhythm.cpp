@@ -1,0 +1,88 @@
+// The keying rhythm through the sound output alone, without the window: the
+// default message's tones and silences at a given unit length, each element
+// prepared as the element player does and timed by plain millisecond sleeps.
+// run_keying_timing.py --sound-only records it like the real keyer and tells
+// the sound output's own accuracy apart from the rest of the keyer's.
+//
+// Usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "keying/tone.h"
+#include "platform/platform.h"
+#include "platform/sdl/sound_sdl.h"
+#include "platform/sound/tone_renderer.h"
+
+namespace {
+
+constexpr std::string_view kMessage = "TEST DE QZ0XYZ =";
+
+std::string_view Pattern(char c) {
+  switch (c) {
+    case 'T': return "-";
+    case 'E': return ".";
+    case 'S': return "...";
+    case 'D': return "-..";
+    case 'Q': return "--.-";
+    case 'Z': return "--..";
+    case '0': return "-----";
+    case 'X': return "-..-";
+    case 'Y': return "-.--";
+    case '=': return "-...-";
+    default: return "";
+  }
+}
+
+void Sleep(int ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+void Element(int tone_ms, int gap_ms) {
+  if (!platform::OpenSoundOutput()) return;
+  keying::ToneImage image = keying::BuildToneImage(keying::kSampleRate, 800);
+  const platform::SoundHandle sound = platform::LoadToneSound(image.data());
+  if (sound != 0) {
+    platform::StartToneLoop(sound);
+    Sleep(tone_ms);
+    platform::StopToneLoop(sound);
+    platform::ReleaseToneSound(sound);
+  }
+  Sleep(gap_ms);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS\n");
+    return 2;
+  }
+  const int unit = std::atoi(argv[1]);
+  const int repeats = std::atoi(argv[2]);
+  const int pause = std::atoi(argv[3]);
+  for (int r = 0; r < repeats; ++r) {
+    for (char c : kMessage) {
+      if (c == ' ') {
+        Sleep(7 * unit);
+        continue;
+      }
+      for (char e : Pattern(c)) Element(e == '.' ? unit : 3 * unit, unit);
+      Sleep(3 * unit);
+    }
+    Sleep(pause);
+    const platform::sound::RenderStats stats = platform::sound::ReadRenderStats();
+    std::fprintf(stderr, "transmission %d: late edges %lld, shifted %lld samples, "
+                 "smallest slack %.2f ms, delay %.2f ms\n", r + 1,
+                 static_cast<long long>(stats.late_edges),
+                 static_cast<long long>(stats.shifted_samples),
+                 stats.min_slack_samples / 48.0, platform::sdl::SoundDelayNs() / 1e6);
+    platform::sdl::EnterIdle();  // as the event loop does between commands
+  }
+  platform::sdl::ShutdownSound();
+  return 0;
+}
