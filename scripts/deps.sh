@@ -13,16 +13,18 @@ MARLIVOX_BUILD_PACKAGES=(
   libx11-dev
   libxkbcommon-dev
   fonts-dejavu-core
+  libbenchmark-dev  # the configure step also sets up the benchmarks in bench/
 )
 
-# What the tests need on top: the test frameworks, a private X server and
-# sound server, the tools that drive the window and read what it shows, the
-# fuzzing compiler and the benchmark library.
+# What the tests need on top: the test frameworks, the fuzzing compiler (the
+# "clang" package gives the plain clang and clang++ commands), a private X
+# server and sound server, and the tools that drive the window and read what
+# it shows.
 MARLIVOX_TEST_PACKAGES=(
   googletest
   libgtest-dev
   libgmock-dev
-  libbenchmark-dev
+  clang
   clang-14
   libclang-rt-14-dev
   python3
