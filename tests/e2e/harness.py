@@ -240,6 +240,15 @@ class Keyer:
             self.session.run(["convert", path, "-crop", f"{w}x{h}+{x}+{y}", "+repage", path])
         return path
 
+    def pixels(self, points):
+        """The colours at client points [(x, y), ...] of one screenshot, as
+        ImageMagick names them (e.g. "srgb(171,171,171)")."""
+        shot = os.path.join(self.session.tmp, "pixels.png")
+        self.session.run(["import", "-window", str(self.window), shot])
+        spec = "\n".join(f"%[pixel:p{{{x},{y}}}]" for x, y in points)
+        out = self.session.run(["convert", shot, "-format", spec, "info:"]).stdout
+        return out.decode().split("\n")
+
     def read_label(self, region, digits=False):
         """The text of a label by OCR of its region of the main window; the
         edge of a bordered label is cut off first."""

@@ -83,8 +83,13 @@ def test_window_at_start_for_the_docs(binary):
     with harness.Session(binary) as session:
         keyer = session.start_keyer(session.workdir())
         # With the focus on another window no text cursor blinks in the
-        # picture, so every run takes the same one.
+        # picture, so every run takes the same one. The window shows itself
+        # inactive a moment after losing the focus: then the frame of field
+        # 17, which had the keyboard focus, looks like that of field 19.
         keyer.focus(session.open_other_window())
+        harness.wait_until(lambda: len(set(keyer.pixels([(320, 290), (320, 320)]))) == 1,
+                           harness.DEFAULT_TIMEOUT, "the window to show itself inactive",
+                           interval=0.1)
         shot = keyer.screenshot(os.path.join(session.tmp, "window.png"))
         size = session.run(["identify", "-format", "%wx%h", shot]).stdout.decode().strip()
         check_equal(size, "1280x800", "the window's client size")
