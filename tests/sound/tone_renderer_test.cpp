@@ -11,10 +11,10 @@ namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kT0 = 5'000 * kMs;     // the stream's anchor on the fake clock
-constexpr int kBuffer = 512;
-// Samples from a call to its sample: three buffers and 5 ms, as the adapter
+constexpr int kBuffer = 1024;
+// Samples from a call to its sample: two buffers and 5 ms, as the adapter
 // chooses; set by each FakeDevice for its buffer size.
-std::int64_t delay_samples = 3 * kBuffer + 240;
+std::int64_t delay_samples = 2 * kBuffer + 240;
 
 // Seven samples written by hand (a period of 7 shows where a loop restarts and
 // where a stop cuts it): 0, 1000, -1000, 8385000, -8385000, 1, -1.
@@ -39,21 +39,22 @@ std::int64_t SampleOf(std::int64_t t) {
   return delay_samples + ((t - kT0) * 48000 + 500'000'000) / 1'000'000'000;
 }
 
-// A device on the fake clock: each buffer is asked for two buffers ahead of
-// the clock, like a sound server keeping its queue full.
+// A device on the fake clock: each buffer is asked for while the one before
+// it is still queued (its end is two buffers ahead of the clock), like a
+// sound server keeping its queue full.
 // `ppm` makes the device's clock run fast (positive) or slow.
 class FakeDevice {
  public:
   explicit FakeDevice(SampleType type = SampleType::kInt32, int channels = 1,
                       int buffer = kBuffer, double ppm = 0)
       : type_(type), channels_(channels), buffer_(buffer), ppm_(ppm) {
-    delay_samples = 3 * buffer + 240;
+    delay_samples = 2 * buffer + 240;
     ResetForTesting();
     BeginStream(StreamSetup{type, channels, delay_samples, kT0});
   }
 
   std::int64_t NextCallbackTime() const {
-    const double ahead = static_cast<double>(rendered_ - 2 * buffer_);
+    const double ahead = static_cast<double>(rendered_ - buffer_);
     const double ns = ahead / 48000.0 * 1e9 / (1.0 + ppm_ * 1e-6);
     return kT0 + (ahead < 0 ? 0 : static_cast<std::int64_t>(ns));
   }

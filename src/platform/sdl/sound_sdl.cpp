@@ -13,11 +13,14 @@
 // cannot take 32 bits) is opened again without that freedom, and SDL converts
 // the 32-bit stream to what the device takes.
 //
-// Buffers of 512 frames (10.7 ms). SDL renders about two of them ahead of the
-// device, so the constant delay from a call to its sample is three buffers
-// plus 5 ms (37.3 ms): an edge always reaches the audio thread before its
-// sample is rendered, the first one of a command included. Smaller buffers
-// underrun on a loaded machine, which puts silence inside a tone.
+// Buffers of 1024 frames (21.3 ms). SDL renders at most two of them ahead of
+// the clock (one queued at the server, one being written), so the constant
+// delay from a call to its sample is two buffers plus 5 ms (47.7 ms): an edge
+// always reaches the audio thread before its sample is rendered, the first one
+// of a command included. PulseAudio keeps one buffer queued; with buffers of
+// 512 frames that is 10.7 ms, and on a busy two-core machine the server or
+// this thread is now and then held up longer than that: the stream underruns,
+// which puts silence inside a tone or lengthens a silence.
 //
 // SDL2 keeps its audio thread writing silence while a device is paused, so an
 // idle keyer closes the device (EnterIdle) instead of pausing it, and the next
@@ -27,7 +30,7 @@ namespace platform {
 namespace {
 
 constexpr int kSampleRate = 48000;
-constexpr Uint16 kBufferFrames = 512;
+constexpr Uint16 kBufferFrames = 1024;
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 
 struct Output {
@@ -69,7 +72,7 @@ bool OpenDevice() {
   const int channels = have.channels > 0 ? have.channels : 1;
   output.device = device;
   output.frame_bytes = 4 * channels;
-  const std::int64_t delay_samples = 3 * std::int64_t{have.samples} + kSampleRate / 200;
+  const std::int64_t delay_samples = 2 * std::int64_t{have.samples} + kSampleRate / 200;
   output.delay_ns = delay_samples * kNsPerSecond / kSampleRate;
   output.buffer_ns = std::int64_t{have.samples} * kNsPerSecond / kSampleRate;
   sound::StreamSetup setup;

@@ -29,9 +29,9 @@
 // being rendered) is measured at every buffer and its smallest value kept per
 // second of stream. The first second sets the reference. When a later second
 // strays from it by more than kSlackBand (or comes near zero), `shift` is
-// moved back towards it by one sample per buffer, and only while no tone
-// sounds and before the next start edge is placed: tones keep their exact
-// length and a silence changes by a sample or two, some tens of microseconds.
+// moved back towards it by at most four samples per buffer, and only while no
+// tone sounds and before the next start edge is placed: tones keep their
+// exact length and a silence changes by a few samples, under 0.1 ms.
 // With a device that keeps the system's time (a server's null sink, for one)
 // nothing is ever shifted. The stream starts afresh, re-anchored, every time
 // the device is opened after the keyer went idle.
@@ -41,7 +41,8 @@ namespace {
 
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kSamplesPerMs = kToneSampleRate / 1000;
-constexpr std::int64_t kSlackBand = 4 * kSamplesPerMs;
+constexpr std::int64_t kSlackBand = 2 * kSamplesPerMs;
+constexpr std::int64_t kMaxShiftPerBuffer = 4;
 constexpr std::int64_t kSafeSlack = 3 * kSamplesPerMs;
 constexpr std::int64_t kMinSlack = 1 * kSamplesPerMs;
 constexpr std::int64_t kWindowSamples = kToneSampleRate;
@@ -290,7 +291,8 @@ void RenderSamples(void* out, int frames, std::int64_t now_ns) {
   if (voice.slot == kNoSound && voice.pending_shift != 0) {
     // An earlier shift never pulls a waiting edge into the samples already
     // written.
-    const std::int64_t step = voice.pending_shift > 0 ? 1 : -1;
+    const std::int64_t step =
+        std::clamp(voice.pending_shift, -kMaxShiftPerBuffer, kMaxShiftPerBuffer);
     const bool waiting = a < pushed.load(std::memory_order_acquire);
     if (step > 0 || !waiting || MapTime(ring[a % kRingSize].t_ns) + step >= begin) {
       voice.shift += step;
