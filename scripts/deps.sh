@@ -64,7 +64,6 @@ marlivox_install_packages() {
   if ((${#missing[@]} == 0)); then
     return 0
   fi
-  echo "Installing: ${missing[*]}" >&2
   local -a apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
   if ((EUID != 0)); then
     if command -v sudo >/dev/null 2>&1 && { sudo -n true 2>/dev/null || [[ -t 0 ]]; }; then
@@ -75,6 +74,7 @@ marlivox_install_packages() {
       return 1
     fi
   fi
+  echo "Installing: ${missing[*]}" >&2
   "${apt[@]}" update -qq || return 1
   "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" || return 1
 }
