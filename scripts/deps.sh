@@ -41,6 +41,9 @@ MARLIVOX_TEST_PACKAGES=(
   sox
   desktop-file-utils
   appstream
+  dbus-daemon   # the accessibility test: a private session bus,
+  dbus-bin      # dbus-send to wake its accessibility bus,
+  at-spi2-core  # and the launcher of that bus
 )
 
 # Prints the packages among the arguments that are not installed.

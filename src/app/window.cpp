@@ -65,6 +65,29 @@ constexpr struct {
   int caption;
 } kCaptionOf[] = {{17, 16}, {19, 18}, {21, 20}, {23, 22}, {25, 24}, {27, 26}, {29, 28}};
 
+// What a screen reader calls the three displays, whose own text changes.
+constexpr struct {
+  int number;
+  const char16_t* purpose;
+} kDisplayPurposes[] = {
+    {kSentTextView, u"Aktuell text som sänds just nu"},
+    {kCountView, u"Antal körda utsändningar"},
+    {kStatusLabel, u"Status"},
+};
+
+// An input field is named by its caption, a display by its purpose; the other
+// controls are known by their own text.
+std::u16string_view AccessibleNameOf(int number) {
+  for (auto [display, purpose] : kDisplayPurposes)
+    if (display == number) return purpose;
+  return FieldCaption(number);
+}
+
+void NameForScreenReader(int number, platform::ControlHandle control) {
+  const std::u16string_view name = AccessibleNameOf(number);
+  if (control != 0 && !name.empty()) platform::SetAccessibleName(control, name);
+}
+
 /* Module state */
 struct State {
   std::map<int, platform::ControlHandle> controls;  // control number -> live control
@@ -77,6 +100,7 @@ void Create(const ControlSpec& spec, std::u16string_view text) {
   platform::ControlHandle c = platform::CreateControl(
       spec.number, spec.kind, spec.x, spec.y, spec.width, spec.height, text);
   state.controls[spec.number] = c;
+  NameForScreenReader(spec.number, c);
   if (spec.font == Font::kDefault) return;
   platform::SetControlFont(c, spec.font == Font::kBanner ? state.banner_font : state.hint_font);
   platform::SetControlTextColor(c, kGrey, kGrey, kGrey);
@@ -89,6 +113,7 @@ void Replace(int number, ControlKind kind, int x, int y, int width, int height,
   platform::ControlHandle fresh =
       platform::CreateControl(number, kind, x, y, width, height, text);
   if (fresh == 0) return;
+  NameForScreenReader(number, fresh);  // named, and its text announced, as it appears
   auto old = state.controls.find(number);
   if (old != state.controls.end() && old->second != 0) platform::DestroyControl(old->second);
   state.controls[number] = fresh;

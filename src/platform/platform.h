@@ -96,6 +96,12 @@ void SetControlTextColor(ControlHandle control, std::uint8_t r, std::uint8_t g,
 // The whole current text of a control.
 std::u16string ControlText(ControlHandle control);
 
+// What a screen reader calls the control: an input field's caption, a
+// display's purpose. A label given a name shows its text as its value; when
+// it replaced a control of the same number, its text is announced now.
+// Controls without one are known by their own text.
+void SetAccessibleName(ControlHandle control, std::u16string_view name);
+
 // ---- Events -----------------------------------------------------------------
 
 // A control event carries the control's number: buttons raise one when

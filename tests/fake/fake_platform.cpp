@@ -169,6 +169,15 @@ std::u16string ControlText(ControlHandle control) {
   return {};
 }
 
+// Kept on the control, not in the log: naming a control is not a step in time.
+void SetAccessibleName(ControlHandle control, std::u16string_view name) {
+  if (auto* c = FindHandle(control)) {
+    c->accessible_name = name;
+  } else {
+    ADD_FAILURE() << "SetAccessibleName on a handle that is not alive: " << control;
+  }
+}
+
 Event WaitEvent() {
   Add(fake::What::kWaitEvent);
   if (auto e = NextScripted()) return *e;

@@ -57,6 +57,7 @@ struct Control {
   std::u16string text;
   int font = 0;
   std::uint32_t color = 0;  // 0xRRGGBB; 0 until set
+  std::u16string accessible_name;  // as last set; empty until set
   bool alive = true;
 };
 

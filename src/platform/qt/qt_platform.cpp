@@ -7,6 +7,8 @@
 // what happens to them by queueing their numbers, which those two calls hand
 // out first.
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFont>
@@ -17,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QTimer>
 #include <QValidator>
 
@@ -58,6 +61,7 @@ struct Control {
   int number = 0;
   ControlKind kind = ControlKind::kLabel;
   QString text;  // as given; a button shows it with its ampersands doubled
+  bool replaces = false;  // another control bore its number when it was made
 };
 
 /* Module state */
@@ -168,8 +172,61 @@ Control* Find(ControlHandle handle) {
   return &it->second;
 }
 
+// The keyer's labels, told apart from Qt's own for their accessible interface.
+class KeyerLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+};
+
+// What a screen reader is told about a label. A caption or hint is known by
+// its text. A display given a name (its purpose) has that name and shows its
+// text as its value; the text is also its description, which is what the
+// Linux accessibility bus carries for a label. Ampersands are read as written.
+class LabelAccessible : public QAccessibleWidget {
+ public:
+  explicit LabelAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.readOnly = true;
+    return s;
+  }
+
+  QString text(QAccessible::Text t) const override {
+    const QString shown = static_cast<const QLabel*>(widget())->text();
+    const QString name = widget()->accessibleName();
+    switch (t) {
+      case QAccessible::Name:
+        return name.isEmpty() ? shown : name;
+      case QAccessible::Value:
+        return name.isEmpty() ? QString() : shown;
+      case QAccessible::Description:
+        if (!name.isEmpty() && widget()->accessibleDescription().isEmpty()) return shown;
+        return QAccessibleWidget::text(t);
+      default:
+        return QAccessibleWidget::text(t);
+    }
+  }
+};
+
+QAccessibleInterface* LabelAccessibleFactory(const QString&, QObject* object) {
+  if (auto* label = dynamic_cast<KeyerLabel*>(object)) return new LabelAccessible(label);
+  return nullptr;
+}
+
+// A display re-created with new text is a new object to a screen reader: tell
+// it the text changed, so that it is read out although the focus stays where
+// it is.
+void Announce(QLabel* label) {
+  if (!QAccessible::isActive()) return;
+  QAccessibleValueChangeEvent value(label, label->text());
+  QAccessible::updateAccessibility(&value);
+  QAccessibleEvent description(label, QAccessible::DescriptionChanged);
+  QAccessible::updateAccessibility(&description);
+}
+
 QWidget* MakeLabel(ControlKind kind, const QString& text) {
-  auto* label = new QLabel(state.window);
+  auto* label = new KeyerLabel(state.window);
   label->setTextFormat(Qt::PlainText);  // "&" is shown, not taken as a mnemonic
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label->setWordWrap(true);
@@ -231,7 +288,13 @@ void InitAdapters() {
   }
   if (state.app) {
     RegisterResources();
-    if (!qt::focus_watch) qt::focus_watch = new qt::FocusWatch(state.app);
+    if (!qt::focus_watch) {
+      qt::focus_watch = new qt::FocusWatch(state.app);
+      QAccessible::installFactory(qt::LabelAccessibleFactory);
+    }
+    // A blinking text cursor would wake the idle keyer twice a second; the
+    // cursor stands still instead.
+    QGuiApplication::styleHints()->setCursorFlashTime(0);
     QApplication::setWindowIcon(qt::AppIcon());
   }
 }
@@ -355,6 +418,9 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
       break;
   }
   if (!widget) return 0;
+  bool replaces = false;
+  for (const auto& [h, c] : state.controls)
+    if (c.widget && c.number == number) replaces = true;
   widget->setProperty(qt::kNumberProperty, number);
   widget->setProperty(qt::kKindProperty, static_cast<int>(kind));
   widget->setGeometry(x, y, width, height);
@@ -372,7 +438,7 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
   qt::PaintNow(widget);
 
   const ControlHandle handle = state.next_handle++;
-  state.controls[handle] = qt::Control{widget, number, kind, content};
+  state.controls[handle] = qt::Control{widget, number, kind, content, replaces};
   return handle;
 }
 
@@ -416,6 +482,14 @@ std::u16string ControlText(ControlHandle control) {
   if (auto* field = qobject_cast<QLineEdit*>(c->widget.data())) return qt::ToUtf16(field->text());
   if (auto* label = qobject_cast<QLabel*>(c->widget.data())) return qt::ToUtf16(label->text());
   return qt::ToUtf16(c->text);
+}
+
+void SetAccessibleName(ControlHandle control, std::u16string_view name) {
+  qt::Control* c = qt::Find(control);
+  if (!c) return;
+  c->widget->setAccessibleName(qt::FromUtf16(name));
+  if (auto* label = qobject_cast<QLabel*>(c->widget.data()); label && c->replaces)
+    qt::Announce(label);
 }
 
 // ---- Events -----------------------------------------------------------------
