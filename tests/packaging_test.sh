@@ -63,6 +63,16 @@ for size in 16 24 32 64; do
   fi
 done
 
+# The menu entry starts the installed program and shows the installed icon.
+entry="$prefix/share/applications/marlivox.desktop"
+if [[ -f "$entry" ]]; then
+  exec_name=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$entry")
+  icon_name=$(sed -n 's/^Icon=//p' "$entry")
+  [[ -x "$prefix/bin/$exec_name" ]] || fail "Exec=$exec_name names no installed program"
+  [[ -f "$prefix/share/icons/hicolor/64x64/apps/$icon_name.png" ]] ||
+    fail "Icon=$icon_name names no installed icon"
+fi
+
 # The installed tree as a whole: the metainfo finds its desktop entry and icon.
 if ! output=$(appstreamcli validate-tree --no-net --no-color "$prefix" 2>&1); then
   fail "appstreamcli validate-tree: $output"
