@@ -16,6 +16,7 @@ Python 3 standard library only.
 import difflib
 import os
 import pwd
+import select
 import shutil
 import signal
 import subprocess
@@ -26,7 +27,6 @@ import traceback
 
 import audio
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 TITLE_PREFIX = "MARLIVOX"
 DEFAULT_TIMEOUT = 60.0
 
@@ -366,7 +366,6 @@ class Session:
             log_file.close()
         number = b""
         deadline = time.monotonic() + DEFAULT_TIMEOUT
-        import select
         while not number.endswith(b"\n"):
             left = deadline - time.monotonic()
             if left <= 0 or not select.select([read_end], [], [], left)[0]:
