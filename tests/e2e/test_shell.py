@@ -79,7 +79,8 @@ def test_no_display_reports_on_standard_error(binary):
 
 
 def test_window_at_start_for_the_docs(binary):
-    """The screenshot of the window at start that docs/ shows."""
+    """The window's size and title, and the screenshot of it at start that
+    docs/ shows."""
     with harness.Session(binary) as session:
         keyer = session.start_keyer(session.workdir())
         # With the focus on another window no text cursor blinks in the
@@ -93,6 +94,8 @@ def test_window_at_start_for_the_docs(binary):
         shot = keyer.screenshot(os.path.join(session.tmp, "window.png"))
         size = session.run(["identify", "-format", "%wx%h", shot]).stdout.decode().strip()
         check_equal(size, "1280x800", "the window's client size")
+        titles = [title for wid, title in keyer.windows() if wid == keyer.window]
+        check_equal(titles, ["MARLIVOX ver. 024" + " " * 90], "the window's title")
         docs = os.environ.get("MARLIVOX_DOCS_DIR")
         if docs:
             os.makedirs(docs, exist_ok=True)
