@@ -25,6 +25,10 @@ namespace {
 /* Module state */
 struct State {
   std::optional<bool> display_usable;  // set by the first CheckDisplay
+  // The connection of the display check stays open for the life of the
+  // process: closing it before the toolkit has connected can make an X server
+  // with no other client reset, and refuse the toolkit's connection.
+  Display* check_connection = nullptr;
   int escape_key = 0;                  // keycode of Escape; 0 until looked up
 };
 State state;
@@ -67,7 +71,7 @@ bool CheckDisplay() {
   bool usable = false;
   if (display) {
     usable = DefaultDepth(display, DefaultScreen(display)) >= 16;
-    XCloseDisplay(display);
+    state.check_connection = display;
   }
   state.display_usable = usable;
   return usable;
