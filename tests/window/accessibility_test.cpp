@@ -253,6 +253,8 @@ class AccessibilityTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(window));
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
+    // The keyboard starts in the first field.
+    QTRY_COMPARE(qt_testing::NumberOf(QApplication::focusWidget()), 17);
   }
 
   // From the keyboard alone: Tab reaches each button, and Space presses it.
