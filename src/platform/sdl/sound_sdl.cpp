@@ -112,6 +112,10 @@ bool OpenSoundOutput() {
     return true;
   }
   SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "marlivox");
+  // SDL would otherwise catch SIGINT and SIGTERM and turn them into quit
+  // events that nobody reads: the keyer could no longer be ended by a plain
+  // kill or by the session ending.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
   if (!OpenDevice()) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);  // the next element tries again from scratch
