@@ -415,6 +415,7 @@ class WindowTest : public QObject {
     auto* label = qobject_cast<QLabel*>(Only(8));
     QVERIFY(label);
     QCOMPARE(label->text(), QStringLiteral("&"));
+    platform::SleepMs(0);  // the thread's next pause paints it
     // A mnemonic mark alone would draw nothing.
     QVERIFY(Ink(Screen(label->geometry())) > 0);
   }
@@ -469,19 +470,25 @@ class WindowTest : public QObject {
   }
 
   // The keying replaces labels while it holds the thread; the screen must
-  // show each one at once. Nothing here lets Qt process events.
-  void replacedLabelsReachTheScreenAtOnce() {
+  // show each one by the thread's next pause (the sleep of the tone or gap
+  // that follows), not only when the event loop runs again. Nothing here lets
+  // Qt process events: a sleep of 0 ms is the shortest pause there is.
+  void replacedLabelsReachTheScreenAtTheNextPause() {
     OpenLoaded();
     const QRect sent_inside(323, 373, 794, 14);
     app::ShowSentText(u" TEST");
+    platform::SleepMs(0);
     QVERIFY(Ink(Screen(sent_inside)) > 0);
     app::ShowSentText(u"");
+    platform::SleepMs(0);
     QCOMPARE(Ink(Screen(sent_inside)), 0);
 
     const QRect row_400(390, 400, 200, 20), row_430(390, 430, 200, 20);
     app::ShowStatus(400, u"Bärvåg");
+    platform::SleepMs(1);
     QVERIFY(Ink(Screen(row_400)) > 0);
     app::ShowStatus(430, u"Paus mellan bärvåg och text");
+    platform::SleepMs(0);
     QVERIFY(Ink(Screen(row_430)) > 0);
     // The old row is gone from the screen: the white background again.
     QVERIFY(AllOf(Screen(row_400), qRgb(255, 255, 255)));

@@ -25,4 +25,8 @@ bool DisplayUsable();
 // display named by $DISPLAY opens and its default visual has >= 16 bits.
 bool CheckDisplay();
 
+// Takes a keyboard snapshot now, during a sleep, for the ReadKeyboard that
+// follows the sleep (see qt_x11.cpp).
+void PrefetchKeyboard();
+
 }  // namespace platform::qt

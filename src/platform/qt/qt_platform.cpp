@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleHints>
-#include <QTimer>
 #include <QValidator>
 
 #include <time.h>
@@ -54,7 +53,14 @@ constexpr char kKindProperty[] = "marlivox_kind";
 
 // The last stretch of a sleep is slept by the clock alone, so that serving
 // the window can never make the sleep end late.
-constexpr std::int64_t kSleepTailNs = 2'000'000;
+constexpr std::int64_t kSleepTailNs = 4'000'000;
+// The very end of a sleep is spent watching the clock.
+constexpr std::int64_t kSleepSpinNs = 200'000;
+// How often a long sleep looks at the window: repaints and pings wait at most
+// this long.
+constexpr std::int64_t kServeSliceNs = 5'000'000;
+// When the keyboard snapshot is taken before a sleep's end.
+constexpr std::int64_t kSleepPrefetchNs = 3'000'000;
 
 struct Control {
   QPointer<QWidget> widget;
@@ -77,6 +83,10 @@ struct State {
   QPointer<QWidget> last_in_tab_order;
   std::deque<int> pending;  // control numbers not yet handed out
   bool drawing = false;
+  // Painted at the thread's next pause: areas that controls left (window
+  // coordinates) and the controls made since.
+  QRegion uncovered;
+  std::vector<QPointer<QWidget>> unpainted;
 };
 State state;
 
@@ -158,11 +168,29 @@ QIcon AppIcon() {
   return icon;
 }
 
-// Paints a widget (and what lies under it) now and sends it to the X server,
-// for changes made while no event loop runs.
-void PaintNow(QWidget* widget) {
-  if (!widget || !state.window || !state.window->isVisible()) return;
-  widget->repaint();
+// Changes made while no event loop runs are painted at the thread's next
+// pause: the next sleep, wait or message box. During a transmission that is
+// the sleep of the next tone or gap, which follows within microseconds; the
+// painting (about half a millisecond for a replaced label) then happens while
+// the tone sounds instead of adding to the silence before it.
+void PaintSoon(QWidget* widget) {
+  if (widget) state.unpainted.emplace_back(widget);
+}
+
+// What a control that goes away leaves uncovered.
+void PaintUncovered(QWidget* widget) {
+  if (!widget || !state.window) return;
+  state.uncovered += QRect(widget->mapTo(state.window, QPoint(0, 0)), widget->size());
+}
+
+// Paints what changed since the last pause and sends it to the X server.
+void PaintPending() {
+  const QRegion uncovered = std::exchange(state.uncovered, QRegion());
+  const auto unpainted = std::exchange(state.unpainted, {});
+  if (!state.window || !state.window->isVisible()) return;
+  if (!uncovered.isEmpty()) state.window->repaint(uncovered);
+  for (const QPointer<QWidget>& widget : unpainted)
+    if (widget) widget->repaint();
   FlushToServer();
 }
 
@@ -323,6 +351,7 @@ void ShowMessageBox(std::u16string_view title, std::u16string_view text) {
     std::fflush(stderr);
     return;
   }
+  qt::PaintPending();
   QMessageBox box(state.window);
   box.setWindowTitle(qt::FromUtf16(title));
   box.setTextFormat(Qt::PlainText);
@@ -375,14 +404,17 @@ void ClearSurface(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   QPalette palette = state.surface->palette();
   palette.setColor(QPalette::Window, QColor(r, g, b));
   state.surface->setPalette(palette);
-  qt::PaintNow(state.surface);
+  qt::PaintSoon(state.surface);
 }
 
 // Nothing is drawn on the surface but its clear, so drawing needs no setup.
 void BeginDraw() { state.drawing = true; }
 void EndDraw() { state.drawing = false; }
 
-void PresentSurface() { qt::PaintNow(state.window); }
+void PresentSurface() {
+  qt::PaintSoon(state.window);
+  qt::PaintPending();
+}
 
 // ---- Fonts ------------------------------------------------------------------
 
@@ -433,9 +465,9 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
   }
 
   widget->show();
-  // The keying replaces labels while it holds the thread: paint now, not when
-  // the loop runs again.
-  qt::PaintNow(widget);
+  // The keying replaces labels while it holds the thread: painted at its next
+  // pause, not only when the loop runs again.
+  qt::PaintSoon(widget);
 
   const ControlHandle handle = state.next_handle++;
   state.controls[handle] = qt::Control{widget, number, kind, content, replaces};
@@ -448,20 +480,15 @@ void DestroyControl(ControlHandle control) {
   QPointer<QWidget> widget = it->second.widget;
   state.controls.erase(it);
   if (!widget) return;
-  const QRect area = widget->geometry();
+  qt::PaintUncovered(widget.data());  // what stood under it shows again
   delete widget.data();
-  // What stood under it shows again at once.
-  if (state.window && state.window->isVisible()) {
-    state.window->repaint(area);
-    qt::FlushToServer();
-  }
 }
 
 void SetControlFont(ControlHandle control, FontHandle font) {
   qt::Control* c = qt::Find(control);
   if (!c || font <= 0 || font > static_cast<int>(state.fonts.size())) return;
   c->widget->setFont(state.fonts[font - 1]);
-  qt::PaintNow(c->widget);
+  qt::PaintSoon(c->widget);
 }
 
 void SetControlTextColor(ControlHandle control, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
@@ -473,7 +500,7 @@ void SetControlTextColor(ControlHandle control, std::uint8_t r, std::uint8_t g, 
   palette.setColor(QPalette::Text, colour);        // input fields
   palette.setColor(QPalette::ButtonText, colour);  // buttons
   c->widget->setPalette(palette);
-  qt::PaintNow(c->widget);
+  qt::PaintSoon(c->widget);
 }
 
 std::u16string ControlText(ControlHandle control) {
@@ -510,11 +537,13 @@ Event WaitEvent() {
   // The wait may be long: let the sound output close its device once the
   // last tone has played out.
   sdl::EnterIdle();
+  qt::PaintPending();
   if (state.app) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   return Event{};
 }
 
 std::optional<Event> PollEvent() {
+  qt::PaintPending();
   if (auto event = TakePending()) return *event;
   QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
   if (!state.app || !dispatcher) return std::nullopt;
@@ -532,35 +561,56 @@ std::int64_t NowNs() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
+// Sleeps until the monotonic clock reaches `until_ns`; a few tens of
+// microseconds late, as the kernel wakes sleepers.
+void SleepRoughlyUntil(std::int64_t until_ns) {
+  const timespec until{static_cast<time_t>(until_ns / 1'000'000'000),
+                       static_cast<long>(until_ns % 1'000'000'000)};
+  while (NowNs() < until_ns &&
+         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+  }
+}
+
+// Every element waits twice, so a sleep must end at its deadline, not some
+// tens of microseconds after it: sleep until just before it, then watch the
+// clock for the last stretch.
+void SleepUntil(std::int64_t deadline_ns) {
+  SleepRoughlyUntil(deadline_ns - qt::kSleepSpinNs);
+  while (NowNs() < deadline_ns) {
+  }
+}
+
 }  // namespace
 
 void SleepMs(std::int32_t ms) {
+  const std::int64_t deadline_ns = NowNs() + std::int64_t{std::max(ms, 0)} * 1'000'000;
+  qt::PaintPending();
   if (ms <= 0) return;
-  const std::int64_t deadline_ns = NowNs() + std::int64_t{ms} * 1'000'000;
 
   // Meanwhile the window is repainted and answers the window manager's ping,
-  // but clicks and keys stay queued for the event loop.
-  const std::int64_t serve_ns = deadline_ns - qt::kSleepTailNs - NowNs();
-  if (state.app && serve_ns >= 1'000'000) {
-    bool due = false;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, [&due] { due = true; });
-    timer.start(static_cast<int>(serve_ns / 1'000'000));
-    while (!due && NowNs() < deadline_ns - qt::kSleepTailNs)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents |
-                                      QEventLoop::ExcludeUserInputEvents);
+  // but clicks and keys stay queued for the event loop. The waiting between
+  // two looks at the window is done by the clock, never by a toolkit timer,
+  // which may fire milliseconds late and would make the sleep end late.
+  const std::int64_t serve_end_ns = deadline_ns - qt::kSleepTailNs;
+  if (state.app && NowNs() < serve_end_ns) {
+    while (NowNs() < serve_end_ns) {
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+      SleepRoughlyUntil(std::min(NowNs() + qt::kServeSliceNs, serve_end_ns));
+    }
     // Qt takes the X events it held back only at its next wake-up, which
     // might not come before the user does something else: ask for one now.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
       dispatcher->wakeUp();
   }
 
-  const timespec deadline{static_cast<time_t>(deadline_ns / 1'000'000'000),
-                          static_cast<long>(deadline_ns % 1'000'000'000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  // The keyboard snapshot for the read that follows the sleep (a dot reads it
+  // around its tone) is taken in the last milliseconds, off the rhythm: the X
+  // server may be busy with our painting and take a millisecond to answer.
+  if (state.window && ms * std::int64_t{1'000'000} > qt::kSleepPrefetchNs) {
+    SleepUntil(deadline_ns - qt::kSleepPrefetchNs);
+    qt::PrefetchKeyboard();
   }
+  SleepUntil(deadline_ns);
 }
 
 // ---- For the window tests ----------------------------------------------------

@@ -17,7 +17,9 @@
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 
 namespace platform::qt {
 namespace {
@@ -29,6 +31,14 @@ struct State {
   // process: closing it before the toolkit has connected can make an X server
   // with no other client reset, and refuse the toolkit's connection.
   Display* check_connection = nullptr;
+  // A snapshot taken near the end of a sleep, kept for the first read after
+  // it (see PrefetchKeyboard).
+  struct Snapshot {
+    bool valid = false;
+    bool in_front = false;
+    std::int64_t taken_ns = 0;
+    KeyStates down{};
+  } prefetched;
   int escape_key = 0;                  // keycode of Escape; 0 until looked up
 };
 State state;
@@ -111,32 +121,75 @@ bool BindKeyboard() {
   return qt::MainWindow() != nullptr && qt::XcbConnection() != nullptr;
 }
 
-bool ReadKeyboard(KeyStates& down) {
+namespace {
+
+std::int64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// A prefetched snapshot stands for a read made this soon after it.
+constexpr std::int64_t kSnapshotFreshNs = 6'000'000;
+
+// Asks the server for the input focus and the state of every key. False when
+// the main window does not have the focus (a keyboard readable only in the
+// foreground) or the server did not answer. Both questions go out before
+// either answer is awaited: one round trip.
+bool QueryKeyboard(KeyStates& down) {
   xcb_connection_t* c = qt::XcbConnection();
   QWidget* window = qt::MainWindow();
   if (!c || !window || xcb_connection_has_error(c)) return false;
-
-  // Only while our window has the X input focus, like a keyboard that is
-  // readable only in the foreground.
+  const xcb_get_input_focus_cookie_t focus_cookie = xcb_get_input_focus(c);
+  const xcb_query_keymap_cookie_t keymap_cookie = xcb_query_keymap(c);
   xcb_generic_error_t* error = nullptr;
-  xcb_get_input_focus_reply_t* focus =
-      xcb_get_input_focus_reply(c, xcb_get_input_focus(c), &error);
+  xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, focus_cookie, &error);
   std::free(error);
-  if (!focus) return false;
-  xcb_window_t focused = focus->focus;
-  std::free(focus);
-  if (!qt::InsideMainWindow(c, focused, static_cast<xcb_window_t>(window->winId())))
-    return false;
-
   error = nullptr;
-  xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), &error);
+  xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, keymap_cookie, &error);
   std::free(error);
-  if (!keymap) return false;
+  const bool in_front =
+      focus && qt::InsideMainWindow(c, focus->focus, static_cast<xcb_window_t>(window->winId()));
+  std::free(focus);
+  if (!in_front || !keymap) {
+    std::free(keymap);
+    return false;
+  }
   // 32 bytes, one bit per keycode, lowest keycode in the lowest bit.
   for (int key = 0; key < kKeyCount; ++key)
     down[key] = (keymap->keys[key / 8] >> (key % 8)) & 1;
   std::free(keymap);
   return true;
+}
+
+}  // namespace
+
+namespace qt {
+
+// Every dot reads the keyboard right after its tone and right before the
+// next one, and a round trip to the X server, which has to be woken for it,
+// takes from a few hundred microseconds to more than a millisecond when the
+// server is busy: time that would stretch the silence around every dot. So
+// the last milliseconds of a sleep ask the server instead, and the read that
+// follows the sleep takes that answer.
+void PrefetchKeyboard() {
+  auto& snapshot = state.prefetched;
+  snapshot.in_front = QueryKeyboard(snapshot.down);
+  snapshot.taken_ns = NowNs();
+  snapshot.valid = true;
+}
+
+}  // namespace qt
+
+bool ReadKeyboard(KeyStates& down) {
+  auto& snapshot = qt::state.prefetched;
+  const bool fresh = snapshot.valid && NowNs() - snapshot.taken_ns < kSnapshotFreshNs;
+  snapshot.valid = false;  // a snapshot serves one read
+  if (fresh) {
+    if (snapshot.in_front) down = snapshot.down;
+    return snapshot.in_front;
+  }
+  return QueryKeyboard(down);
 }
 
 int EscapeKey() {
