@@ -18,32 +18,6 @@ using platform::files::FaultAction;
 using platform::files::ReplaceStep;
 using settings::OpenMode;
 
-// The defaults, written out by hand: ten lines, 163 bytes.
-const std::string kDefaultFile =
-    "MV001    800\r\n"
-    "MV002    50\r\n"
-    "MV003    TEST DE QZ0XYZ =\r\n"
-    "MV004    4000\r\n"
-    "MV005    2000\r\n"
-    "MV006    73\r\n"
-    "MV007    1000\r\n"
-    "MV008    vakant\r\n"
-    "MV009    vakant\r\n"
-    "MV010    vakant\r\n";
-
-// The same with rows 8 to 10 empty: 145 bytes.
-const std::string kSavedFile =
-    "MV001    800\r\n"
-    "MV002    50\r\n"
-    "MV003    TEST DE QZ0XYZ =\r\n"
-    "MV004    4000\r\n"
-    "MV005    2000\r\n"
-    "MV006    73\r\n"
-    "MV007    1000\r\n"
-    "         \r\n"
-    "         \r\n"
-    "         \r\n";
-
 void FillTable(bool with_reserved_rows) {
   const char16_t* rows[10][2] = {
       {u"MV001", u"800"},  {u"MV002", u"50"},     {u"MV003", u"TEST DE QZ0XYZ ="},
@@ -69,10 +43,10 @@ TEST_F(SettingsFileTest, DefaultsMakeTenLinesOf163Bytes) {
 }
 
 TEST_F(SettingsFileTest, EmptyRowsAreNineSpaces) {
-  ASSERT_EQ(kSavedFile.size(), 145u);
+  ASSERT_EQ(kSavedDefaults.size(), 145u);
   FillTable(false);
   EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
-  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
 }
 
 TEST_F(SettingsFileTest, AppendKeepsExistingBytesInFrontAndItsLinesWinLater) {
@@ -88,7 +62,7 @@ TEST_F(SettingsFileTest, ReplaceOnALongerFileLeavesExactlyTheTenLines) {
   WriteBytes("marlivox.cnf", kDefaultFile + std::string(5000, 'x') + "\r\nMV001    1\r\n");
   FillTable(false);
   EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
-  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
   EXPECT_FALSE(Exists("marlivox.cnf.tmp"));
 }
 
@@ -124,7 +98,7 @@ TEST_F(SettingsFileTest, ReplaceThroughASymbolicLinkReplacesTheTargetAndKeepsThe
   EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
   EXPECT_TRUE(std::filesystem::is_symlink("marlivox.cnf"));
   EXPECT_EQ(std::filesystem::read_symlink("marlivox.cnf"), "real/settings.cnf");
-  EXPECT_EQ(ReadBytes("real/settings.cnf"), kSavedFile);
+  EXPECT_EQ(ReadBytes("real/settings.cnf"), kSavedDefaults);
   EXPECT_FALSE(Exists("real/settings.cnf.tmp"));
   EXPECT_FALSE(Exists("marlivox.cnf.tmp"));
 }
@@ -139,7 +113,7 @@ TEST_F(SettingsFileTest, ReplaceKeepsThePermissionBits) {
     struct stat st {};
     ASSERT_EQ(stat("marlivox.cnf", &st), 0);
     EXPECT_EQ(st.st_mode & 07777, mode);
-    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
   }
 }
 
@@ -194,7 +168,7 @@ TEST_F(SettingsFileTest, AFaultAtAnyStepOfTheReplaceLeavesOneWholeFile) {
     FillTable(false);
     platform::files::InjectFaultForTesting(c.step, FaultAction::kFail);
     EXPECT_EQ(settings::WriteSettingsFile(OpenMode::Replace), c.renamed);
-    EXPECT_EQ(ReadBytes("marlivox.cnf"), c.renamed ? kSavedFile : old);
+    EXPECT_EQ(ReadBytes("marlivox.cnf"), c.renamed ? kSavedDefaults : old);
     EXPECT_FALSE(Exists("marlivox.cnf.tmp"));
 
     WriteBytes("marlivox.cnf", old);
@@ -204,11 +178,11 @@ TEST_F(SettingsFileTest, AFaultAtAnyStepOfTheReplaceLeavesOneWholeFile) {
       return 0;
     });
     EXPECT_EQ(status, -SIGKILL);
-    EXPECT_EQ(ReadBytes("marlivox.cnf"), c.renamed ? kSavedFile : old);
+    EXPECT_EQ(ReadBytes("marlivox.cnf"), c.renamed ? kSavedDefaults : old);
 
     // A temporary file left by the kill is taken over by the next save.
     EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
-    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
     EXPECT_FALSE(Exists("marlivox.cnf.tmp"));
   }
 }
@@ -216,7 +190,7 @@ TEST_F(SettingsFileTest, AFaultAtAnyStepOfTheReplaceLeavesOneWholeFile) {
 TEST_F(SettingsFileTest, ReplaceCreatesAMissingFile) {
   FillTable(false);
   EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
-  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+  EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
 }
 
 // ---- Exclusive access ----------------------------------------------------------------
@@ -272,7 +246,7 @@ TEST_F(SettingsFileTest, AnotherProcessHoldingTheFileOrTheTemporaryFileBlocksAWr
     waitpid(pid, nullptr, 0);
     for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
     EXPECT_TRUE(settings::WriteSettingsFile(OpenMode::Replace));
-    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedFile);
+    EXPECT_EQ(ReadBytes("marlivox.cnf"), kSavedDefaults);
     EXPECT_FALSE(Exists("marlivox.cnf.tmp"));
   }
 }

@@ -19,6 +19,33 @@
 #include "logic/fixture.h"
 #include "platform/files.h"
 
+// The defaults as the first start writes them, written out by hand: ten
+// lines, 163 bytes.
+inline const std::string kDefaultFile =
+    "MV001    800\r\n"
+    "MV002    50\r\n"
+    "MV003    TEST DE QZ0XYZ =\r\n"
+    "MV004    4000\r\n"
+    "MV005    2000\r\n"
+    "MV006    73\r\n"
+    "MV007    1000\r\n"
+    "MV008    vakant\r\n"
+    "MV009    vakant\r\n"
+    "MV010    vakant\r\n";
+
+// The same as "Spara" writes it, rows 8 to 10 empty: 145 bytes.
+inline const std::string kSavedDefaults =
+    "MV001    800\r\n"
+    "MV002    50\r\n"
+    "MV003    TEST DE QZ0XYZ =\r\n"
+    "MV004    4000\r\n"
+    "MV005    2000\r\n"
+    "MV006    73\r\n"
+    "MV007    1000\r\n"
+    "         \r\n"
+    "         \r\n"
+    "         \r\n";
+
 class SettingsDirTest : public LogicTest {
  protected:
   void SetUp() override {

@@ -18,29 +18,6 @@ using platform::files::FaultAction;
 using platform::files::ReplaceStep;
 using Box = std::pair<std::u16string, std::u16string>;
 
-const std::string kDefaultFile =
-    "MV001    800\r\n"
-    "MV002    50\r\n"
-    "MV003    TEST DE QZ0XYZ =\r\n"
-    "MV004    4000\r\n"
-    "MV005    2000\r\n"
-    "MV006    73\r\n"
-    "MV007    1000\r\n"
-    "MV008    vakant\r\n"
-    "MV009    vakant\r\n"
-    "MV010    vakant\r\n";
-
-const std::string kSavedDefaults =
-    "MV001    800\r\n"
-    "MV002    50\r\n"
-    "MV003    TEST DE QZ0XYZ =\r\n"
-    "MV004    4000\r\n"
-    "MV005    2000\r\n"
-    "MV006    73\r\n"
-    "MV007    1000\r\n"
-    "         \r\n"
-    "         \r\n"
-    "         \r\n";
 
 const Box kSaved = {u"Åtgärd:", u"Data sparade i filen marlivox.cnf"};
 const Box kNotSaved = {u"Åtgärd:", u"Data kunde inte sparas i filen marlivox.cnf"};
