@@ -17,15 +17,33 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" -j2
 
 status=0
-(cd "$build" && ctest --output-on-failure -j2 --timeout 600) || status=1
+ctest_log="$build/ctest.log"
+set +e
+(cd "$build" && ctest --output-on-failure -j2 --timeout 600) 2>&1 | tee "$ctest_log"
+ctest_status=${PIPESTATUS[0]}
+set -e
+((ctest_status == 0)) || status=1
+# "100% tests passed, 0 tests failed out of 10"
+summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$ctest_log" | tail -n 1)
+failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$summary")
+failed=${failed:-1}
+total=${total:-1}
 
+# Each fuzz target counts as one test.
+fuzz_failed=0
+fuzz_total=0
 if [[ -f "$root/scripts/fuzz.sh" ]]; then
-  bash "$root/scripts/fuzz.sh" || status=1
+  fuzz_total=2
+  if ! bash "$root/scripts/fuzz.sh"; then
+    status=1
+    fuzz_failed=1
+  fi
 fi
 
+passed=$((total - failed + fuzz_total - fuzz_failed))
 if ((status != 0)); then
   echo "test.sh: some tests FAILED" >&2
-else
-  echo "test.sh: all tests passed"
 fi
+echo "test.sh: $passed passed, $((failed + fuzz_failed)) failed"
 exit "$status"
