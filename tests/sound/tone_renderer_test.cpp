@@ -45,10 +45,15 @@ std::int64_t SampleOf(std::int64_t t) {
 // `ppm` makes the device's clock run fast (positive) or slow.
 class FakeDevice {
  public:
+  // `startup_lead_ns`: in the stream's first second every callback comes that
+  // much earlier, as while a sound server fills its buffer. `margin` is the
+  // delay beyond the two buffers that the device renders ahead.
   explicit FakeDevice(SampleType type = SampleType::kInt32, int channels = 1,
-                      int buffer = kBuffer, double ppm = 0)
-      : type_(type), channels_(channels), buffer_(buffer), ppm_(ppm) {
-    delay_samples = 2 * buffer + 240;
+                      int buffer = kBuffer, double ppm = 0, std::int64_t startup_lead_ns = 0,
+                      int margin = 240)
+      : type_(type), channels_(channels), buffer_(buffer), ppm_(ppm),
+        startup_lead_ns_(startup_lead_ns) {
+    delay_samples = 2 * buffer + margin;
     ResetForTesting();
     BeginStream(StreamSetup{type, channels, delay_samples, kT0});
   }
@@ -56,7 +61,8 @@ class FakeDevice {
   std::int64_t NextCallbackTime() const {
     const double ahead = static_cast<double>(rendered_ - buffer_);
     const double ns = ahead / 48000.0 * 1e9 / (1.0 + ppm_ * 1e-6);
-    return kT0 + (ahead < 0 ? 0 : static_cast<std::int64_t>(ns));
+    const std::int64_t lead = rendered_ < 48000 ? startup_lead_ns_ : 0;
+    return kT0 + (ahead < 0 ? 0 : std::max<std::int64_t>(0, static_cast<std::int64_t>(ns) - lead));
   }
 
   // Runs every callback due up to and including time t.
@@ -92,6 +98,7 @@ class FakeDevice {
   int channels_;
   int buffer_;
   double ppm_;
+  std::int64_t startup_lead_ns_ = 0;
   std::int64_t rendered_ = 0;
   std::vector<std::int32_t> out_;
 };
@@ -338,4 +345,34 @@ TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
 }
 
 }  // namespace
+TEST(ToneRenderer, AServerFillingItsBufferAtStartShiftsNothingOnADeviceThatDoesNotDrift) {
+  // The first second's callbacks come 4 ms early; afterwards the device keeps
+  // the system's time. Every silence must stay exactly as keyed.
+  FakeDevice device(SampleType::kInt32, 1, kBuffer, 0, 4 * kMs, 480);
+  std::vector<std::int64_t> starts;
+  std::int64_t t = kT0 + 1 * kMs;
+  while (t < kT0 + 10'000 * kMs) {  // dots of 20 ms, 20 ms apart
+    device.RunUntil(t);
+    const int sound = LoadSound(kSevenSamples.data());
+    StartSound(sound, t);
+    device.RunUntil(t + 20 * kMs);
+    StopSound(sound, t + 20 * kMs);
+    ReleaseSound(sound, t + 20 * kMs);
+    starts.push_back(t);
+    t += 40 * kMs;
+  }
+  device.RunUntil(t + 100 * kMs);
+  const RenderStats stats = ReadRenderStats();
+  EXPECT_EQ(stats.late_edges, 0);
+  EXPECT_EQ(stats.shifted_samples, 0);
+  // Tone starts stay 40 ms (1920 samples) apart, all of them.
+  const auto& out = device.out();
+  std::vector<std::int64_t> found;
+  for (std::size_t i = 1; i < out.size(); ++i)
+    // A tone's sample 0 follows silence; inside a tone it follows the image's last sample.
+    if (out[i] == 1000 && out[i - 1] == 0 && (i < 2 || out[i - 2] == 0)) found.push_back(i - 1);
+  ASSERT_EQ(found.size(), starts.size());
+  for (std::size_t k = 1; k < found.size(); ++k) EXPECT_EQ(found[k] - found[k - 1], 1920) << k;
+}
+
 }  // namespace platform::sound

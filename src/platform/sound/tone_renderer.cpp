@@ -27,8 +27,9 @@
 // system's; a device 50 ppm fast or slow moves the margin between the two by
 // 3 ms a minute. The margin ("slack": pos(now) minus the end of the buffer
 // being rendered) is measured at every buffer and its smallest value kept per
-// second of stream. The first second sets the reference. When a later second
-// strays from it by more than kSlackBand (or comes near zero), `shift` is
+// second of stream. The second second sets the reference (the first, while
+// the server's buffer fills, says little). When a later second strays from
+// it by more than kSlackBand (or comes near zero), `shift` is
 // moved back towards it by at most four samples per buffer, and only while no
 // tone sounds and before the next start edge is placed: tones keep their
 // exact length and a silence changes by a few samples, under 0.1 ms.
@@ -86,6 +87,7 @@ struct Voice {
   std::int64_t window_end = 0;
   std::int64_t window_min = 0;
   bool have_reference = false;
+  bool settled = false;  // the first second of the stream is over
   std::int64_t reference = 0;
   std::int64_t pending_shift = 0;
 };
@@ -172,13 +174,20 @@ std::uint32_t* Fill(std::uint32_t* out, std::int64_t frames) {
 
 // Keeps the smallest slack of each second of stream and, at the end of the
 // second, decides whether the delay must be shifted to follow the device.
+// The second second of the stream sets the reference.
 void MeasureSlack(std::int64_t now_ns, std::int64_t buffer_end) {
   const std::int64_t slack = MapTime(now_ns) - buffer_end;
   voice.window_min = std::min(voice.window_min, slack);
   if (voice.rendered < voice.window_end) return;
   const std::int64_t seen = voice.window_min;
   stat_min_slack.store(seen, std::memory_order_relaxed);
-  if (!voice.have_reference) {
+  if (!voice.settled) {
+    // In its first second the stream is filling the server's buffer, and the
+    // callbacks come faster than they will: a margin measured then is smaller
+    // than the stream's own, and taking it as the reference would shorten
+    // the silences of a device that does not drift at all.
+    voice.settled = true;
+  } else if (!voice.have_reference) {
     voice.have_reference = true;
     voice.reference = std::max(seen, kSafeSlack);
   } else if (seen < voice.reference - kSlackBand || seen > voice.reference + kSlackBand ||
