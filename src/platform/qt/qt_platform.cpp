@@ -33,6 +33,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ struct Control {
   ControlKind kind = ControlKind::kLabel;
   QString text;  // as given; a button shows it with its ampersands doubled
   bool replaces = false;  // another control bore its number when it was made
+  // A label that replaces another while a command holds the thread is made
+  // at the thread's next pause; until then it has no widget.
+  bool deferred = false;
+  QRect geometry;
+  std::optional<QString> accessible_name;
 };
 
 /* Module state */
@@ -87,6 +93,9 @@ struct State {
   // coordinates) and the controls made since.
   QRegion uncovered;
   std::vector<QPointer<QWidget>> unpainted;
+  // Labels to make, and the labels they replace, at the next pause.
+  std::vector<ControlHandle> deferred;
+  std::vector<QPointer<QWidget>> replaced;
 };
 State state;
 
@@ -183,8 +192,42 @@ void PaintUncovered(QWidget* widget) {
   state.uncovered += QRect(widget->mapTo(state.window, QPoint(0, 0)), widget->size());
 }
 
+// A control that exists, with or without its widget yet.
+Control* FindAny(ControlHandle handle) {
+  auto it = state.controls.find(handle);
+  return it == state.controls.end() ? nullptr : &it->second;
+}
+
+void Announce(QLabel* label);
+QWidget* MakeLabel(ControlKind kind, const QString& text);
+
+// At a pause: the labels that replaced others since the last one are made,
+// shown and announced, and the labels they replaced go.
+void MakeDeferredLabels() {
+  for (ControlHandle handle : std::exchange(state.deferred, {})) {
+    Control* c = FindAny(handle);
+    if (!c || !c->deferred) continue;
+    QWidget* widget = MakeLabel(c->kind, c->text);
+    widget->setProperty(kNumberProperty, c->number);
+    widget->setProperty(kKindProperty, static_cast<int>(c->kind));
+    widget->setGeometry(c->geometry);
+    if (c->accessible_name) widget->setAccessibleName(*c->accessible_name);
+    widget->show();
+    c->widget = widget;
+    c->deferred = false;
+    PaintSoon(widget);
+    if (c->accessible_name) Announce(static_cast<QLabel*>(widget));
+  }
+  for (const QPointer<QWidget>& widget : std::exchange(state.replaced, {})) {
+    if (!widget) continue;
+    PaintUncovered(widget.data());
+    delete widget.data();
+  }
+}
+
 // Paints what changed since the last pause and sends it to the X server.
 void PaintPending() {
+  MakeDeferredLabels();
   const QRegion uncovered = std::exchange(state.uncovered, QRegion());
   const auto unpainted = std::exchange(state.unpainted, {});
   if (!state.window || !state.window->isVisible()) return;
@@ -380,6 +423,8 @@ void OpenWindow(std::u16string_view title, int client_width, int client_height) 
 
 void CloseWindow() {
   state.controls.clear();
+  state.deferred.clear();
+  state.replaced.clear();
   state.last_in_tab_order = nullptr;
   delete state.window.data();  // takes the surface and every control with it
   state.window = nullptr;
@@ -435,6 +480,29 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
                             int height, std::u16string_view text) {
   if (!state.window) return 0;
   const QString content = qt::FromUtf16(text);
+  bool replaces = false;
+  for (const auto& [h, c] : state.controls)
+    if ((c.widget || c.deferred) && c.number == number) replaces = true;
+
+  // A display replaced while the window is up (the keying does it for every
+  // character, just before the character's first tone) is made at the thread's
+  // next pause, the sleep of that tone: making a label costs up to half a
+  // millisecond after the thread has slept, time that would otherwise be
+  // added to the silence before the tone.
+  const bool label = kind == ControlKind::kLabel || kind == ControlKind::kBorderedLabel;
+  if (label && replaces && state.window->isVisible()) {
+    const ControlHandle handle = state.next_handle++;
+    qt::Control& c = state.controls[handle];
+    c.number = number;
+    c.kind = kind;
+    c.text = content;
+    c.replaces = true;
+    c.deferred = true;
+    c.geometry = QRect(x, y, width, height);
+    state.deferred.push_back(handle);
+    return handle;
+  }
+
   QWidget* widget = nullptr;
   switch (kind) {
     case ControlKind::kLabel:
@@ -450,9 +518,6 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
       break;
   }
   if (!widget) return 0;
-  bool replaces = false;
-  for (const auto& [h, c] : state.controls)
-    if (c.widget && c.number == number) replaces = true;
   widget->setProperty(qt::kNumberProperty, number);
   widget->setProperty(qt::kKindProperty, static_cast<int>(kind));
   widget->setGeometry(x, y, width, height);
@@ -470,7 +535,12 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
   qt::PaintSoon(widget);
 
   const ControlHandle handle = state.next_handle++;
-  state.controls[handle] = qt::Control{widget, number, kind, content, replaces};
+  qt::Control& c = state.controls[handle];
+  c.widget = widget;
+  c.number = number;
+  c.kind = kind;
+  c.text = content;
+  c.replaces = replaces;
   return handle;
 }
 
@@ -479,7 +549,12 @@ void DestroyControl(ControlHandle control) {
   if (it == state.controls.end()) return;
   QPointer<QWidget> widget = it->second.widget;
   state.controls.erase(it);
-  if (!widget) return;
+  if (!widget) return;  // a replacement never made
+  if (!state.deferred.empty()) {
+    // It stays on screen until its successor is made.
+    state.replaced.push_back(widget);
+    return;
+  }
   qt::PaintUncovered(widget.data());  // what stood under it shows again
   delete widget.data();
 }
@@ -504,16 +579,21 @@ void SetControlTextColor(ControlHandle control, std::uint8_t r, std::uint8_t g, 
 }
 
 std::u16string ControlText(ControlHandle control) {
-  qt::Control* c = qt::Find(control);
+  qt::Control* c = qt::FindAny(control);
   if (!c) return {};
+  if (c->deferred) return qt::ToUtf16(c->text);
   if (auto* field = qobject_cast<QLineEdit*>(c->widget.data())) return qt::ToUtf16(field->text());
   if (auto* label = qobject_cast<QLabel*>(c->widget.data())) return qt::ToUtf16(label->text());
   return qt::ToUtf16(c->text);
 }
 
 void SetAccessibleName(ControlHandle control, std::u16string_view name) {
-  qt::Control* c = qt::Find(control);
+  qt::Control* c = qt::FindAny(control);
   if (!c) return;
+  if (c->deferred) {  // named, and announced, when it is made
+    c->accessible_name = qt::FromUtf16(name);
+    return;
+  }
   c->widget->setAccessibleName(qt::FromUtf16(name));
   if (auto* label = qobject_cast<QLabel*>(c->widget.data()); label && c->replaces)
     qt::Announce(label);
@@ -618,6 +698,7 @@ void SleepMs(std::int32_t ms) {
 namespace qt_testing {
 
 QWidget* WidgetOf(ControlHandle control) {
+  qt::MakeDeferredLabels();
   qt::Control* c = qt::Find(control);
   return c ? c->widget.data() : nullptr;
 }
@@ -627,6 +708,7 @@ QWidget* MainWindowWidget() { return state.window; }
 QWidget* SurfaceWidget() { return state.surface; }
 
 QList<QWidget*> ControlsWithNumber(int number) {
+  qt::MakeDeferredLabels();
   QList<QWidget*> found;
   for (auto& [handle, c] : state.controls)
     if (c.widget && c.number == number) found.append(c.widget);
