@@ -201,6 +201,13 @@ Control* FindAny(ControlHandle handle) {
 void Announce(QLabel* label);
 QWidget* MakeLabel(ControlKind kind, const QString& text);
 
+// Tags a new widget with its control's number and kind, and puts it in place.
+void Place(QWidget* widget, const Control& control) {
+  widget->setProperty(kNumberProperty, control.number);
+  widget->setProperty(kKindProperty, static_cast<int>(control.kind));
+  widget->setGeometry(control.geometry);
+}
+
 // At a pause: the labels that replaced others since the last one are made,
 // shown and announced, and the labels they replaced go.
 void MakeDeferredLabels() {
@@ -208,9 +215,7 @@ void MakeDeferredLabels() {
     Control* c = FindAny(handle);
     if (!c || !c->deferred) continue;
     QWidget* widget = MakeLabel(c->kind, c->text);
-    widget->setProperty(kNumberProperty, c->number);
-    widget->setProperty(kKindProperty, static_cast<int>(c->kind));
-    widget->setGeometry(c->geometry);
+    Place(widget, *c);
     if (c->accessible_name) widget->setAccessibleName(*c->accessible_name);
     widget->show();
     c->widget = widget;
@@ -489,16 +494,17 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
   // next pause, the sleep of that tone: making a label costs up to half a
   // millisecond after the thread has slept, time that would otherwise be
   // added to the silence before the tone.
+  qt::Control control;
+  control.number = number;
+  control.kind = kind;
+  control.text = content;
+  control.replaces = replaces;
+  control.geometry = QRect(x, y, width, height);
+  const ControlHandle handle = state.next_handle++;
   const bool label = kind == ControlKind::kLabel || kind == ControlKind::kBorderedLabel;
   if (label && replaces && state.window->isVisible()) {
-    const ControlHandle handle = state.next_handle++;
-    qt::Control& c = state.controls[handle];
-    c.number = number;
-    c.kind = kind;
-    c.text = content;
-    c.replaces = true;
-    c.deferred = true;
-    c.geometry = QRect(x, y, width, height);
+    control.deferred = true;
+    state.controls[handle] = control;
     state.deferred.push_back(handle);
     return handle;
   }
@@ -518,9 +524,7 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
       break;
   }
   if (!widget) return 0;
-  widget->setProperty(qt::kNumberProperty, number);
-  widget->setProperty(qt::kKindProperty, static_cast<int>(kind));
-  widget->setGeometry(x, y, width, height);
+  qt::Place(widget, control);
 
   // Fields and buttons follow those made before them in the Tab order; the
   // chain closes on itself, so Tab from the last goes to the first.
@@ -534,13 +538,8 @@ ControlHandle CreateControl(int number, ControlKind kind, int x, int y, int widt
   // pause, not only when the loop runs again.
   qt::PaintSoon(widget);
 
-  const ControlHandle handle = state.next_handle++;
-  qt::Control& c = state.controls[handle];
-  c.widget = widget;
-  c.number = number;
-  c.kind = kind;
-  c.text = content;
-  c.replaces = replaces;
+  control.widget = widget;
+  state.controls[handle] = control;
   return handle;
 }
 
