@@ -293,28 +293,32 @@ TEST(ToneRenderer, AllSoundsBusyGivesNoSoundUntilTheirEdgesAreRendered) {
   EXPECT_NE(LoadSound(kSevenSamples.data()), 0);
 }
 
+// Keys dots of 20 ms, 20 ms apart, from 1 ms after the stream's start until
+// `until`, and plays out the last; returns the start times of the dots.
+std::vector<std::int64_t> KeyDots(FakeDevice& device, std::int64_t until) {
+  std::vector<std::int64_t> starts;
+  std::int64_t t = kT0 + 1 * kMs;
+  while (t < until) {
+    device.RunUntil(t);
+    const int sound = LoadSound(kSevenSamples.data());
+    StartSound(sound, t);
+    device.RunUntil(t + 20 * kMs);
+    StopSound(sound, t + 20 * kMs);
+    ReleaseSound(sound, t + 20 * kMs);
+    starts.push_back(t);
+    t += 40 * kMs;
+  }
+  device.RunUntil(t + 100 * kMs);
+  return starts;
+}
+
 TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
   // A device 500 ppm fast eats 0.5 ms of margin per second: without
   // correction the edges would be late after about ten seconds.
   for (double ppm : {500.0, -500.0}) {
     SCOPED_TRACE(ppm);
     FakeDevice device(SampleType::kInt32, 1, kBuffer, ppm);
-    struct Tone {
-      std::int64_t start, stop;
-    };
-    std::vector<Tone> tones;
-    std::int64_t t = kT0 + 1 * kMs;
-    while (t < kT0 + 60'000 * kMs) {  // dots of 20 ms, 20 ms apart, for a minute
-      device.RunUntil(t);
-      const int sound = LoadSound(kSevenSamples.data());
-      StartSound(sound, t);
-      device.RunUntil(t + 20 * kMs);
-      StopSound(sound, t + 20 * kMs);
-      ReleaseSound(sound, t + 20 * kMs);
-      tones.push_back({t, t + 20 * kMs});
-      t += 40 * kMs;
-    }
-    device.RunUntil(t + 100 * kMs);
+    const std::vector<std::int64_t> starts = KeyDots(device, kT0 + 60'000 * kMs);  // a minute
     const RenderStats stats = ReadRenderStats();
     EXPECT_EQ(stats.late_edges, 0);
     EXPECT_NE(stats.shifted_samples, 0);
@@ -330,9 +334,9 @@ TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
         ++i;
         continue;
       }
-      ASSERT_LT(found, tones.size());
+      ASSERT_LT(found, starts.size());
       const double played_ns = i / 48000.0 * 1e9 / (1.0 + ppm * 1e-6);
-      const double delay_ms = (played_ns - static_cast<double>(tones[found].start - kT0)) / 1e6;
+      const double delay_ms = (played_ns - static_cast<double>(starts[found] - kT0)) / 1e6;
       if (found == 0) first_delay_ms = delay_ms;
       EXPECT_NEAR(delay_ms, first_delay_ms, 6.0) << "tone " << found;
       ExpectTone(out, i, i + 960);
@@ -340,7 +344,7 @@ TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
       ++found;
       i += 960;
     }
-    EXPECT_EQ(found, tones.size());
+    EXPECT_EQ(found, starts.size());
   }
 }
 
@@ -349,19 +353,7 @@ TEST(ToneRenderer, AServerFillingItsBufferAtStartShiftsNothingOnADeviceThatDoesN
   // The first second's callbacks come 4 ms early; afterwards the device keeps
   // the system's time. Every silence must stay exactly as keyed.
   FakeDevice device(SampleType::kInt32, 1, kBuffer, 0, 4 * kMs, 480);
-  std::vector<std::int64_t> starts;
-  std::int64_t t = kT0 + 1 * kMs;
-  while (t < kT0 + 10'000 * kMs) {  // dots of 20 ms, 20 ms apart
-    device.RunUntil(t);
-    const int sound = LoadSound(kSevenSamples.data());
-    StartSound(sound, t);
-    device.RunUntil(t + 20 * kMs);
-    StopSound(sound, t + 20 * kMs);
-    ReleaseSound(sound, t + 20 * kMs);
-    starts.push_back(t);
-    t += 40 * kMs;
-  }
-  device.RunUntil(t + 100 * kMs);
+  const std::vector<std::int64_t> starts = KeyDots(device, kT0 + 10'000 * kMs);
   const RenderStats stats = ReadRenderStats();
   EXPECT_EQ(stats.late_edges, 0);
   EXPECT_EQ(stats.shifted_samples, 0);
