@@ -25,8 +25,9 @@ bool DisplayUsable();
 // display named by $DISPLAY opens and its default visual has >= 16 bits.
 bool CheckDisplay();
 
-// Takes a keyboard snapshot now, during a sleep, for the ReadKeyboard that
-// follows the sleep (see qt_x11.cpp).
-void PrefetchKeyboard();
+// Sends the questions of a keyboard snapshot now, during a sleep, without
+// waiting for the answers: the ReadKeyboard that follows the sleep takes them
+// (see qt_x11.cpp).
+void RequestKeyboard();
 
 }  // namespace platform::qt

@@ -60,8 +60,8 @@ constexpr std::int64_t kSleepSpinNs = 200'000;
 // How often a long sleep looks at the window: repaints and pings wait at most
 // this long.
 constexpr std::int64_t kServeSliceNs = 5'000'000;
-// When the keyboard snapshot is taken before a sleep's end.
-constexpr std::int64_t kSleepPrefetchNs = 3'000'000;
+// When the questions of the keyboard snapshot are sent before a sleep's end.
+constexpr std::int64_t kSleepRequestNs = 3'000'000;
 
 struct Control {
   QPointer<QWidget> widget;
@@ -683,11 +683,12 @@ void SleepMs(std::int32_t ms) {
   }
 
   // The keyboard snapshot for the read that follows the sleep (a dot reads it
-  // around its tone) is taken in the last milliseconds, off the rhythm: the X
-  // server may be busy with our painting and take a millisecond to answer.
-  if (state.window && ms * std::int64_t{1'000'000} > qt::kSleepPrefetchNs) {
-    SleepUntil(deadline_ns - qt::kSleepPrefetchNs);
-    qt::PrefetchKeyboard();
+  // around its tone) is asked for in the last milliseconds, off the rhythm:
+  // the X server may be busy with our painting and take a while to answer,
+  // and nothing here waits for it.
+  if (state.window && ms * std::int64_t{1'000'000} > qt::kSleepRequestNs) {
+    SleepUntil(deadline_ns - qt::kSleepRequestNs);
+    qt::RequestKeyboard();
   }
   SleepUntil(deadline_ns);
 }

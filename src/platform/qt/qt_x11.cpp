@@ -31,14 +31,14 @@ struct State {
   // process: closing it before the toolkit has connected can make an X server
   // with no other client reset, and refuse the toolkit's connection.
   Display* check_connection = nullptr;
-  // A snapshot taken near the end of a sleep, kept for the first read after
-  // it (see PrefetchKeyboard).
-  struct Snapshot {
-    bool valid = false;
-    bool in_front = false;
-    std::int64_t taken_ns = 0;
-    KeyStates down{};
-  } prefetched;
+  // The questions for a snapshot, sent near the end of a sleep and answered
+  // to the first read after it (see RequestKeyboard).
+  struct Request {
+    bool outstanding = false;
+    std::int64_t sent_ns = 0;
+    unsigned int focus_sequence = 0;
+    unsigned int keymap_sequence = 0;
+  } request;
   int escape_key = 0;                  // keycode of Escape; 0 until looked up
 };
 State state;
@@ -129,27 +129,23 @@ std::int64_t NowNs() {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-// A prefetched snapshot stands for a read made this soon after it.
-constexpr std::int64_t kSnapshotFreshNs = 6'000'000;
+// Questions sent this long before a read are its snapshot.
+constexpr std::int64_t kRequestFreshNs = 6'000'000;
 
-// Asks the server for the input focus and the state of every key. False when
-// the main window does not have the focus (a keyboard readable only in the
-// foreground) or the server did not answer. Both questions go out before
-// either answer is awaited: one round trip.
-bool QueryKeyboard(KeyStates& down) {
-  xcb_connection_t* c = qt::XcbConnection();
-  QWidget* window = qt::MainWindow();
-  if (!c || !window || xcb_connection_has_error(c)) return false;
-  const xcb_get_input_focus_cookie_t focus_cookie = xcb_get_input_focus(c);
-  const xcb_query_keymap_cookie_t keymap_cookie = xcb_query_keymap(c);
+// The answers to the two questions of a snapshot, awaited here. False when the
+// main window does not have the focus (a keyboard readable only in the
+// foreground) or the server did not answer.
+bool AwaitKeyboard(xcb_connection_t* c, xcb_get_input_focus_cookie_t focus_cookie,
+                   xcb_query_keymap_cookie_t keymap_cookie, KeyStates& down) {
   xcb_generic_error_t* error = nullptr;
   xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, focus_cookie, &error);
   std::free(error);
   error = nullptr;
   xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, keymap_cookie, &error);
   std::free(error);
-  const bool in_front =
-      focus && qt::InsideMainWindow(c, focus->focus, static_cast<xcb_window_t>(window->winId()));
+  QWidget* window = qt::MainWindow();
+  const bool in_front = focus && window &&
+      qt::InsideMainWindow(c, focus->focus, static_cast<xcb_window_t>(window->winId()));
   std::free(focus);
   if (!in_front || !keymap) {
     std::free(keymap);
@@ -162,6 +158,29 @@ bool QueryKeyboard(KeyStates& down) {
   return true;
 }
 
+// Asks the server for the input focus and the state of every key and waits
+// for the answers. Both questions go out before either answer is awaited:
+// one round trip.
+bool QueryKeyboard(KeyStates& down) {
+  xcb_connection_t* c = qt::XcbConnection();
+  if (!c || !qt::MainWindow() || xcb_connection_has_error(c)) return false;
+  const xcb_get_input_focus_cookie_t focus_cookie = xcb_get_input_focus(c);
+  const xcb_query_keymap_cookie_t keymap_cookie = xcb_query_keymap(c);
+  return AwaitKeyboard(c, focus_cookie, keymap_cookie, down);
+}
+
+// Forgets the questions sent by RequestKeyboard; their answers are thrown away
+// when they come.
+void DropRequest() {
+  auto& request = qt::state.request;
+  if (!request.outstanding) return;
+  request.outstanding = false;
+  xcb_connection_t* c = qt::XcbConnection();
+  if (!c) return;
+  xcb_discard_reply(c, request.focus_sequence);
+  xcb_discard_reply(c, request.keymap_sequence);
+}
+
 }  // namespace
 
 namespace qt {
@@ -169,26 +188,34 @@ namespace qt {
 // Every dot reads the keyboard right after its tone and right before the
 // next one, and a round trip to the X server, which has to be woken for it,
 // takes from a few hundred microseconds to more than a millisecond when the
-// server is busy: time that would stretch the silence around every dot. So
-// the last milliseconds of a sleep ask the server instead, and the read that
-// follows the sleep takes that answer.
-void PrefetchKeyboard() {
-  auto& snapshot = state.prefetched;
-  snapshot.in_front = QueryKeyboard(snapshot.down);
-  snapshot.taken_ns = NowNs();
-  snapshot.valid = true;
+// server is busy, and tens of milliseconds when it is held up: time that
+// would stretch the silence around every dot. So the last milliseconds of a
+// sleep send the questions, nothing waits for them there, and the read that
+// follows the sleep takes the answers, which have come in by then. A sleep
+// that no read follows (a dash's tone) leaves its answers to be thrown away.
+void RequestKeyboard() {
+  DropRequest();
+  xcb_connection_t* c = XcbConnection();
+  if (!c || !MainWindow() || xcb_connection_has_error(c)) return;
+  auto& request = state.request;
+  request.focus_sequence = xcb_get_input_focus(c).sequence;
+  request.keymap_sequence = xcb_query_keymap(c).sequence;
+  xcb_flush(c);
+  request.sent_ns = NowNs();
+  request.outstanding = true;
 }
 
 }  // namespace qt
 
 bool ReadKeyboard(KeyStates& down) {
-  auto& snapshot = qt::state.prefetched;
-  const bool fresh = snapshot.valid && NowNs() - snapshot.taken_ns < kSnapshotFreshNs;
-  snapshot.valid = false;  // a snapshot serves one read
-  if (fresh) {
-    if (snapshot.in_front) down = snapshot.down;
-    return snapshot.in_front;
+  auto& request = qt::state.request;
+  xcb_connection_t* c = qt::XcbConnection();
+  if (request.outstanding && c && NowNs() - request.sent_ns < kRequestFreshNs) {
+    request.outstanding = false;  // the answers serve this one read
+    return AwaitKeyboard(c, xcb_get_input_focus_cookie_t{request.focus_sequence},
+                         xcb_query_keymap_cookie_t{request.keymap_sequence}, down);
   }
+  DropRequest();
   return QueryKeyboard(down);
 }
 
