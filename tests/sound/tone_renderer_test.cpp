@@ -47,7 +47,9 @@ class FakeDevice {
  public:
   // `startup_lead_ns`: in the stream's first second every callback comes that
   // much earlier, as while a sound server fills its buffer. `margin` is the
-  // delay beyond the two buffers that the device renders ahead.
+  // delay beyond the two buffers that the device renders ahead. Stall() makes
+  // the device play everything from a given sample on later, as a server does
+  // that played silence while the stream ran dry.
   explicit FakeDevice(SampleType type = SampleType::kInt32, int channels = 1,
                       int buffer = kBuffer, double ppm = 0, std::int64_t startup_lead_ns = 0,
                       int margin = 240)
@@ -58,11 +60,20 @@ class FakeDevice {
     BeginStream(StreamSetup{type, channels, delay_samples, kT0});
   }
 
+  void Stall(std::int64_t from_sample, std::int64_t to_sample, std::int64_t ns) {
+    stall_from_ = from_sample;
+    stall_to_ = to_sample;
+    stall_ns_ = ns;
+  }
+
   std::int64_t NextCallbackTime() const {
     const double ahead = static_cast<double>(rendered_ - buffer_);
     const double ns = ahead / 48000.0 * 1e9 / (1.0 + ppm_ * 1e-6);
     const std::int64_t lead = rendered_ < 48000 ? startup_lead_ns_ : 0;
-    return kT0 + (ahead < 0 ? 0 : std::max<std::int64_t>(0, static_cast<std::int64_t>(ns) - lead));
+    const std::int64_t stall =
+        rendered_ >= stall_from_ && rendered_ < stall_to_ ? stall_ns_ : 0;
+    return kT0 + stall +
+           (ahead < 0 ? 0 : std::max<std::int64_t>(0, static_cast<std::int64_t>(ns) - lead));
   }
 
   // Runs every callback due up to and including time t.
@@ -99,6 +110,9 @@ class FakeDevice {
   int buffer_;
   double ppm_;
   std::int64_t startup_lead_ns_ = 0;
+  std::int64_t stall_from_ = INT64_MAX;
+  std::int64_t stall_to_ = INT64_MAX;
+  std::int64_t stall_ns_ = 0;
   std::int64_t rendered_ = 0;
   std::vector<std::int32_t> out_;
 };
@@ -293,9 +307,20 @@ TEST(ToneRenderer, AllSoundsBusyGivesNoSoundUntilTheirEdgesAreRendered) {
   EXPECT_NE(LoadSound(kSevenSamples.data()), 0);
 }
 
-// Keys dots of 20 ms, 20 ms apart, from 1 ms after the stream's start until
+// Where each tone of kSevenSamples begins in `out`: its sample 0 after
+// silence.
+std::vector<std::int64_t> ToneStarts(const std::vector<std::int32_t>& out) {
+  std::vector<std::int64_t> found;
+  for (std::size_t i = 1; i < out.size(); ++i)
+    // Inside a tone sample 0 follows the image's last sample, never silence.
+    if (out[i] == 1000 && out[i - 1] == 0 && (i < 2 || out[i - 2] == 0)) found.push_back(i - 1);
+  return found;
+}
+
+// Keys dots of 20 ms, `gap` apart, from 1 ms after the stream's start until
 // `until`, and plays out the last; returns the start times of the dots.
-std::vector<std::int64_t> KeyDots(FakeDevice& device, std::int64_t until) {
+std::vector<std::int64_t> KeyDots(FakeDevice& device, std::int64_t until,
+                                  std::int64_t gap = 20 * kMs) {
   std::vector<std::int64_t> starts;
   std::int64_t t = kT0 + 1 * kMs;
   while (t < until) {
@@ -306,7 +331,7 @@ std::vector<std::int64_t> KeyDots(FakeDevice& device, std::int64_t until) {
     StopSound(sound, t + 20 * kMs);
     ReleaseSound(sound, t + 20 * kMs);
     starts.push_back(t);
-    t += 40 * kMs;
+    t += 20 * kMs + gap;
   }
   device.RunUntil(t + 100 * kMs);
   return starts;
@@ -345,6 +370,46 @@ TEST(ToneRenderer, DriftIsFollowedInSilencesOnlyAndTonesKeepTheirLength) {
       i += 960;
     }
     EXPECT_EQ(found, starts.size());
+    // Each silence is 960 samples, give or take the four of one correction.
+    const std::vector<std::int64_t> tone_starts = ToneStarts(out);
+    for (std::size_t k = 1; k < tone_starts.size(); ++k)
+      EXPECT_NEAR(tone_starts[k] - tone_starts[k - 1], 1920, 4) << "silence " << k;
+  }
+}
+
+TEST(ToneRenderer, AMarginThatJumpsIsTakenBackSlowlyOnlyWhenItStays) {
+  // The device plays everything from the fifth second on 6 ms later, as a
+  // server does after the stream ran dry for 6 ms: for good, or only for a
+  // second or two before it catches up.
+  struct Case {
+    const char* what;
+    std::int64_t seconds;  // how long the jump lasts
+    bool taken_back;
+  };
+  const Case cases[] = {
+      {"for good", 1000, true},
+      {"for one second", 1, false},
+      {"for two seconds", 2, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDevice device;
+    device.Stall(5 * 48000, (5 + c.seconds) * 48000, 6 * kMs);
+    // Letter gaps at 50 ms units: a silence spans seven buffers.
+    const std::vector<std::int64_t> starts = KeyDots(device, kT0 + 30'000 * kMs, 150 * kMs);
+    const RenderStats stats = ReadRenderStats();
+    EXPECT_EQ(stats.late_edges, 0);
+    if (c.taken_back) {
+      EXPECT_LE(stats.shifted_samples, -240);  // of the 288 samples of the jump
+      EXPECT_GE(stats.shifted_samples, -288);
+    } else {
+      EXPECT_EQ(stats.shifted_samples, 0);
+    }
+    // No silence changes by more than four samples (0.083 ms).
+    const std::vector<std::int64_t> found = ToneStarts(device.out());
+    ASSERT_EQ(found.size(), starts.size());
+    for (std::size_t k = 1; k < found.size(); ++k)
+      EXPECT_NEAR(found[k] - found[k - 1], 960 + 7200, 4) << "silence " << k;
   }
 }
 
@@ -358,11 +423,7 @@ TEST(ToneRenderer, AServerFillingItsBufferAtStartShiftsNothingOnADeviceThatDoesN
   EXPECT_EQ(stats.late_edges, 0);
   EXPECT_EQ(stats.shifted_samples, 0);
   // Tone starts stay 40 ms (1920 samples) apart, all of them.
-  const auto& out = device.out();
-  std::vector<std::int64_t> found;
-  for (std::size_t i = 1; i < out.size(); ++i)
-    // A tone's sample 0 follows silence; inside a tone it follows the image's last sample.
-    if (out[i] == 1000 && out[i - 1] == 0 && (i < 2 || out[i - 2] == 0)) found.push_back(i - 1);
+  const std::vector<std::int64_t> found = ToneStarts(device.out());
   ASSERT_EQ(found.size(), starts.size());
   for (std::size_t k = 1; k < found.size(); ++k) EXPECT_EQ(found[k] - found[k - 1], 1920) << k;
 }

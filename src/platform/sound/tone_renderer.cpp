@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -28,14 +29,18 @@
 // 3 ms a minute. The margin ("slack": pos(now) minus the end of the buffer
 // being rendered) is measured at every buffer and its smallest value kept per
 // second of stream. The second second sets the reference (the first, while
-// the server's buffer fills, says little). When a later second strays from
-// it by more than kSlackBand (or comes near zero), `shift` is
-// moved back towards it by at most four samples per buffer, and only while no
-// tone sounds and before the next start edge is placed: tones keep their
-// exact length and a silence changes by a few samples, under 0.1 ms.
-// With a device that keeps the system's time (a server's null sink, for one)
-// nothing is ever shifted. The stream starts afresh, re-anchored, every time
-// the device is opened after the keyer went idle.
+// the server's buffer fills, says little). Drift is slow and steady, so only a
+// margin that stays more than kSlackBand away from the reference for
+// kSteadyWindows seconds in a row counts, and only by the part common to all
+// of them; a margin that jumps once (the server played silence for a while
+// after the stream ran dry) and comes back counts for nothing. What counts is
+// taken back through `shift`, at most kMaxShiftPerSilence samples in any one
+// silence and never inside a tone: tones keep their exact length and no
+// silence changes by more than 0.1 ms. Only a margin near zero, where edges
+// would soon come late, is taken back at once, in every buffer of the
+// silences. With a device that keeps the system's time (a server's null sink,
+// for one) nothing is shifted. The stream starts afresh, re-anchored, every
+// time the device is opened after the keyer went idle.
 
 namespace platform::sound {
 namespace {
@@ -43,7 +48,8 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kSamplesPerMs = kToneSampleRate / 1000;
 constexpr std::int64_t kSlackBand = 2 * kSamplesPerMs;
-constexpr std::int64_t kMaxShiftPerBuffer = 4;
+constexpr int kSteadyWindows = 3;
+constexpr std::int64_t kMaxShiftPerSilence = 4;
 constexpr std::int64_t kSafeSlack = 3 * kSamplesPerMs;
 constexpr std::int64_t kMinSlack = 1 * kSamplesPerMs;
 constexpr std::int64_t kWindowSamples = kToneSampleRate;
@@ -89,7 +95,11 @@ struct Voice {
   bool have_reference = false;
   bool settled = false;  // the first second of the stream is over
   std::int64_t reference = 0;
+  int steady = 0;                     // windows in a row off the reference, one way
+  std::int64_t steady_offset = 0;     // the smallest offset of those windows
   std::int64_t pending_shift = 0;
+  bool urgent = false;                // the margin is near zero: no limit per silence
+  std::int64_t silence_shifted = 0;   // samples shifted since the last tone ended
 };
 
 Keys keys;
@@ -190,9 +200,25 @@ void MeasureSlack(std::int64_t now_ns, std::int64_t buffer_end) {
   } else if (!voice.have_reference) {
     voice.have_reference = true;
     voice.reference = std::max(seen, kSafeSlack);
-  } else if (seen < voice.reference - kSlackBand || seen > voice.reference + kSlackBand ||
-             seen < kMinSlack) {
+  } else if (seen < kMinSlack) {
     voice.pending_shift = voice.reference - seen;
+    voice.urgent = true;
+    voice.steady = 0;
+  } else {
+    const std::int64_t offset = seen - voice.reference;
+    const bool off = offset > kSlackBand || offset < -kSlackBand;
+    if (!off || (voice.steady > 0 && (offset > 0) != (voice.steady_offset > 0))) {
+      voice.steady = 0;
+    }
+    if (off) {
+      voice.steady_offset = voice.steady == 0 ? offset
+          : (offset > 0 ? std::min(offset, voice.steady_offset)
+                        : std::max(offset, voice.steady_offset));
+      if (++voice.steady == kSteadyWindows) {
+        voice.pending_shift = -voice.steady_offset;
+        voice.steady = 0;
+      }
+    }
   }
   voice.window_min = std::numeric_limits<std::int64_t>::max();
   voice.window_end = voice.rendered + kWindowSamples;
@@ -300,12 +326,16 @@ void RenderSamples(void* out, int frames, std::int64_t now_ns) {
   if (voice.slot == kNoSound && voice.pending_shift != 0) {
     // An earlier shift never pulls a waiting edge into the samples already
     // written.
-    const std::int64_t step =
-        std::clamp(voice.pending_shift, -kMaxShiftPerBuffer, kMaxShiftPerBuffer);
+    const std::int64_t room = voice.urgent ? kMaxShiftPerSilence
+                                           : kMaxShiftPerSilence - std::abs(voice.silence_shifted);
+    const std::int64_t step = std::clamp(voice.pending_shift, -room, room);
     const bool waiting = a < pushed.load(std::memory_order_acquire);
-    if (step > 0 || !waiting || MapTime(ring[a % kRingSize].t_ns) + step >= begin) {
+    if (step != 0 &&
+        (step > 0 || !waiting || MapTime(ring[a % kRingSize].t_ns) + step >= begin)) {
       voice.shift += step;
       voice.pending_shift -= step;
+      voice.silence_shifted += step;
+      if (voice.pending_shift == 0) voice.urgent = false;
       stat_shifted.fetch_add(step, std::memory_order_relaxed);
     }
   }
@@ -324,6 +354,7 @@ void RenderSamples(void* out, int frames, std::int64_t now_ns) {
     if (edge.start) {
       const Slot& slot = keys.slots[edge.slot];
       voice.slot = edge.slot;
+      voice.silence_shifted = 0;
       voice.words = slot.words.data();
       voice.count = slot.count;
       voice.phase = 0;
