@@ -152,6 +152,32 @@ TEST(ToneRenderer, ToneLastsFromItsStartCallToItsStopCallToTheSample) {
   EXPECT_FALSE(EdgesPending());
 }
 
+TEST(ToneRenderer, AStreamReanchoredAtACallbackMapsLaterCallsFromThere) {
+  // The device was started late (a server still held silence): its callbacks
+  // come 30 ms after the anchor set at the opening would have them.
+  FakeDevice device;
+  device.Stall(0, INT64_MAX, 30 * kMs);
+  device.RunUntil(kT0 + 55 * kMs);
+  const StreamClock clock = ReadStreamClock();
+  ASSERT_EQ(clock.callbacks, 3);  // two at once to fill the queue, the third a buffer later
+  EXPECT_EQ(clock.rendered, 3 * kBuffer);
+  EXPECT_EQ(clock.last_callback_ns, kT0 + 30 * kMs + kBuffer * 1'000'000'000LL / 48000);
+  EXPECT_EQ(clock.gap_ns, kBuffer * 1'000'000'000LL / 48000);
+
+  // 8 ms (384 samples) past the end of what the last callback wrote.
+  Reanchor(clock.last_callback_ns, clock.rendered + 384);
+  const std::int64_t start = clock.last_callback_ns + 5 * kMs;
+  const int sound = LoadSound(kSevenSamples.data());
+  StartSound(sound, start);
+  StopSound(sound, start + 10 * kMs);
+  device.RunUntil(start + 200 * kMs);
+  const std::int64_t first = 3 * kBuffer + 384 + 240;  // 5 ms later
+  ExpectSilence(device.out(), 0, first);
+  ExpectTone(device.out(), first, first + 480);
+  ExpectSilence(device.out(), first + 480, static_cast<std::int64_t>(device.out().size()));
+  EXPECT_EQ(ReadRenderStats().late_edges, 0);
+}
+
 TEST(ToneRenderer, EdgesKeepTheirDistanceInSamplesAtAnyBufferSizeAndFormat) {
   // Ten tones of 1.003 ms .. 50 ms with gaps of odd lengths, started and
   // stopped across buffer boundaries; each must start on its own sample with

@@ -347,6 +347,7 @@ using qt::state;
 // ---- Start-up and end -------------------------------------------------------
 
 void InitAdapters() {
+  sdl::PrepareSound();  // the environment is changed while no other thread runs
   if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
     state.app = existing;  // a test binary made it
   } else if (qt::CheckDisplay()) {

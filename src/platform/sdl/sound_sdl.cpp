@@ -1,7 +1,11 @@
 #include "platform/sdl/sound_sdl.h"
 
 #include <SDL.h>
+#include <stdlib.h>
 #include <time.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/sound/tone_renderer.h"
@@ -13,25 +17,42 @@
 // cannot take 32 bits) is opened again without that freedom, and SDL converts
 // the 32-bit stream to what the device takes.
 //
-// Buffers of 1024 frames (21.3 ms). SDL renders at most two of them ahead of
-// the clock (one queued at the server, one being written), so the constant
-// delay from a call to its sample is two buffers plus 5 ms (47.7 ms): an edge
-// always reaches the audio thread before its sample is rendered, the first one
-// of a command included. PulseAudio keeps one buffer queued; with buffers of
-// 512 frames that is 10.7 ms, and on a busy two-core machine the server or
-// this thread is now and then held up longer than that: the stream underruns,
-// which puts silence inside a tone or lengthens a silence.
+// Buffers of 512 frames (10.7 ms). What protects the stream from running dry
+// when this thread or the sound server is held up for a while is what the
+// server keeps queued, not the size of our buffers: PulseAudio queues only
+// about one buffer for SDL by itself, and on a busy two-core machine the
+// server or this thread is now and then held up for 10 ms and more, which
+// puts silence inside a tone or lengthens a silence. So the keyer asks the
+// server for 32 ms of latency (through PULSE_LATENCY_MSEC, unless the user
+// set it), while the buffers stay small.
+//
+// The constant delay. SDL2 starts a device paused, and its audio thread
+// writes silence while it is paused: by the time the device is started, the
+// server may hold none of it or a whole queue of it, ahead of the stream's
+// first sample. A delay fixed at the opening would therefore differ by up to
+// the server's latency from one command to the next. Instead the opening
+// waits until the callbacks come at the stream's own pace (the server's queue
+// is full; about 10 ms), and then maps the time of the last callback to the
+// sample kMarginMs after the end of what it wrote. Every call then lands a
+// fixed time after it, 8 ms ahead of the samples being written, whatever the
+// server held before: the delay from a call to its sound is the same for
+// every command, the server's queue plus 8 ms (about 42 ms with PulseAudio).
+// A device that never comes to its pace within kSettleTimeoutNs keeps a delay
+// counted from the opening: everything it can render ahead, plus 5 ms.
 //
 // SDL2 keeps its audio thread writing silence while a device is paused, so an
 // idle keyer closes the device (EnterIdle) instead of pausing it, and the next
-// element opens it again (about 2 ms) and starts a freshly anchored stream.
+// element opens it again (about 12 ms) and starts a freshly anchored stream.
 
 namespace platform {
 namespace {
 
 constexpr int kSampleRate = 48000;
-constexpr Uint16 kBufferFrames = 1024;
+constexpr Uint16 kBufferFrames = 512;
+constexpr char kServerLatencyMs[] = "32";  // asked of a PulseAudio server
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+constexpr std::int64_t kMarginMs = 8;
+constexpr std::int64_t kSettleTimeoutNs = 200'000'000;
 
 struct Output {
   bool audio_ready = false;  // SDL audio is initialised and a device was opened once
@@ -53,6 +74,35 @@ void SDLCALL RenderCallback(void*, Uint8* stream, int len) {
   sound::RenderSamples(stream, len / output.frame_bytes, NowNs());
 }
 
+// The latency asked of the sound server, in ms; 0 when the driver is not
+// PulseAudio's, which queues two of our buffers at most.
+int ServerLatencyMs() {
+  const char* driver = SDL_GetCurrentAudioDriver();
+  const char* latency = std::getenv("PULSE_LATENCY_MSEC");
+  if (!driver || std::strcmp(driver, "pulseaudio") != 0 || !latency) return 0;
+  char* end = nullptr;
+  const long ms = std::strtol(latency, &end, 10);
+  return end != latency && *end == '\0' && ms > 0 && ms <= 10'000 ? static_cast<int>(ms) : 0;
+}
+
+// Waits until the device calls back at its own pace, a quarter of a buffer
+// or more after the call before, and anchors the stream there (see the top).
+void SettleStream(SDL_AudioDeviceID device) {
+  const std::int64_t give_up_ns = NowNs() + kSettleTimeoutNs;
+  while (NowNs() < give_up_ns) {
+    SDL_Delay(1);
+    SDL_LockAudioDevice(device);  // the callback does not run meanwhile
+    const sound::StreamClock clock = sound::ReadStreamClock();
+    const bool paced = clock.callbacks > 0 && clock.gap_ns >= output.buffer_ns / 4;
+    if (paced) {
+      sound::Reanchor(clock.last_callback_ns,
+                      clock.rendered + kMarginMs * kSampleRate / 1000);
+    }
+    SDL_UnlockAudioDevice(device);
+    if (paced) return;
+  }
+}
+
 bool OpenDevice() {
   SDL_AudioSpec want{};
   want.freq = kSampleRate;
@@ -72,7 +122,10 @@ bool OpenDevice() {
   const int channels = have.channels > 0 ? have.channels : 1;
   output.device = device;
   output.frame_bytes = 4 * channels;
-  const std::int64_t delay_samples = 2 * std::int64_t{have.samples} + kSampleRate / 200;
+  const std::int64_t ahead_samples = ServerLatencyMs() > 0
+      ? std::int64_t{ServerLatencyMs()} * kSampleRate / 1000 + have.samples
+      : 2 * std::int64_t{have.samples};
+  const std::int64_t delay_samples = ahead_samples + kSampleRate / 200;
   output.delay_ns = delay_samples * kNsPerSecond / kSampleRate;
   output.buffer_ns = std::int64_t{have.samples} * kNsPerSecond / kSampleRate;
   sound::StreamSetup setup;
@@ -83,6 +136,7 @@ bool OpenDevice() {
   setup.anchor_ns = NowNs();
   sound::BeginStream(setup);
   SDL_PauseAudioDevice(device, 0);  // locks the device: the callback sees the setup
+  SettleStream(device);
   return true;
 }
 
@@ -140,6 +194,12 @@ void StopToneLoop(SoundHandle sound) { sound::StopSound(sound, NowNs()); }
 void ReleaseToneSound(SoundHandle sound) { sound::ReleaseSound(sound, NowNs()); }
 
 namespace sdl {
+
+void PrepareSound() {
+  // Read by the PulseAudio client library when the stream connects. A value
+  // the user set is kept, and the delay follows it.
+  setenv("PULSE_LATENCY_MSEC", kServerLatencyMs, /*overwrite=*/0);
+}
 
 void EnterIdle() {
   if (output.device == 0 || sound::ToneSounding()) return;

@@ -7,6 +7,11 @@
 
 namespace platform::sdl {
 
+// At start-up, before any thread but the first exists: sets what the sound
+// server's client library reads from the environment (the latency asked of a
+// PulseAudio server).
+void PrepareSound();
+
 // The keyer is about to wait for user input. Once the last tone has been heard
 // the sound device is closed, so that an idle keyer costs no processor time;
 // the next element opens it again. May wait for the few milliseconds that the

@@ -99,6 +99,9 @@ struct Voice {
   std::int64_t steady_offset = 0;     // the smallest offset of those windows
   std::int64_t pending_shift = 0;
   bool urgent = false;                // the margin is near zero: no limit per silence
+  int callbacks = 0;
+  std::int64_t last_callback_ns = 0;
+  std::int64_t gap_ns = 0;
   std::int64_t silence_shifted = 0;   // samples shifted since the last tone ended
 };
 
@@ -262,6 +265,15 @@ void BeginStream(const StreamSetup& setup) {
   stat_min_slack.store(0);
 }
 
+StreamClock ReadStreamClock() {
+  return StreamClock{voice.rendered, voice.callbacks, voice.last_callback_ns, voice.gap_ns};
+}
+
+void Reanchor(std::int64_t at_ns, std::int64_t sample) {
+  keys.setup.anchor_ns = at_ns;
+  keys.setup.delay_samples = sample - voice.shift;
+}
+
 int LoadSound(const std::uint8_t* image) {
   const auto wave = ReadToneWave(image);
   if (!wave) return 0;
@@ -321,6 +333,9 @@ void RenderSamples(void* out, int frames, std::int64_t now_ns) {
   if (frames <= 0) return;
   const std::int64_t begin = voice.rendered;
   const std::int64_t end = begin + frames;
+  voice.gap_ns = now_ns - (voice.callbacks == 0 ? keys.setup.anchor_ns : voice.last_callback_ns);
+  voice.last_callback_ns = now_ns;
+  ++voice.callbacks;
   MeasureSlack(now_ns, end);
   std::uint64_t a = applied.load(std::memory_order_relaxed);
   if (voice.slot == kNoSound && voice.pending_shift != 0) {

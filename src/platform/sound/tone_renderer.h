@@ -31,6 +31,20 @@ void ResetForTesting();
 // RenderSamples cannot run. Edges not yet rendered are dropped.
 void BeginStream(const StreamSetup& setup);
 
+// The stream's pace as the audio thread left it. Only while RenderSamples
+// cannot run (the device is locked).
+struct StreamClock {
+  std::int64_t rendered = 0;          // frames written so far: the next one's number
+  int callbacks = 0;                  // RenderSamples calls so far
+  std::int64_t last_callback_ns = 0;  // the time of the last one
+  std::int64_t gap_ns = 0;            // since the one before it (the first: since the anchor)
+};
+StreamClock ReadStreamClock();
+
+// From now on the time `at_ns` maps to stream sample `sample`. Only while
+// RenderSamples cannot run and before the first edge of the stream.
+void Reanchor(std::int64_t at_ns, std::int64_t sample);
+
 // A new sound holding the image's samples prepared in the stream's sample
 // type; 0 when the image is refused (see ReadToneWave) or all sounds are busy.
 int LoadSound(const std::uint8_t* image);
