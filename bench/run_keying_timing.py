@@ -10,14 +10,18 @@ Usage: bench/run_keying_timing.py BUILD_DIR [--repeats N] [--units 50,20] [--sou
 BUILD_DIR holds the built `marlivox` and `tests/xping`. With --sound-only the
 same rhythm is keyed by bench/sound_rhythm (the sound output and plain sleeps,
 no window), which tells the sound output's share from the rest of the keyer's. Python 3 standard
-library only; uses the end-to-end harness in tests/e2e.
+library only; uses the end-to-end harness in tests/e2e. With --sound-only it
+also reports the delay from each StartToneLoop call to its tone at the sink.
 """
 
 import argparse
 import os
 import statistics
+import struct
 import subprocess
 import sys
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
@@ -96,31 +100,78 @@ def p99(values):
     return ordered[min(len(ordered) - 1, int(round(0.99 * (len(ordered) - 1))))]
 
 
+class TimedRecorder:
+    """Records the null sink through a pipe in small pieces, noting when each
+    arrives on the monotonic clock (the one the keyer stamps its calls with).
+    The earliest arrival time minus the samples before it bounds when the
+    first sample reached the sink's monitor: from above, to within the
+    recorder's own wake-up latency."""
+
+    def __init__(self, env):
+        self.process = subprocess.Popen(
+            ["parec", "-d", "capture.monitor", "--format=s16le", "--rate=48000",
+             "--channels=1", "--raw", "--latency-msec=2"], env=env, stdout=subprocess.PIPE)
+        self.data = bytearray()
+        self.first_sample_ns = None
+        self.thread = threading.Thread(target=self._read)
+        self.thread.start()
+        harness.wait_until(lambda: len(self.data) > 0, 10.0, "the recording to start")
+
+    def _read(self):
+        while True:
+            piece = self.process.stdout.read1(4096)
+            if not piece:
+                return
+            arrived_ns = time.monotonic_ns()
+            self.data.extend(piece)
+            first = arrived_ns - (len(self.data) // 2) * 1_000_000_000 / RATE
+            if self.first_sample_ns is None or first < self.first_sample_ns:
+                self.first_sample_ns = first
+
+    def stop(self):
+        time.sleep(0.3)
+        self.process.terminate()
+        self.thread.join()
+        self.process.wait()
+        count = len(self.data) // 2
+        return list(struct.unpack(f"<{count}h", bytes(self.data[:count * 2]))), self.first_sample_ns
+
+
 def capture(build_dir, unit, repeats, sound_only):
     binary = os.path.join(build_dir, "marlivox")
     os.environ.setdefault("MARLIVOX_XPING", os.path.join(build_dir, "tests", "xping"))
     tones_per = len(nominal(unit)[0])
     if sound_only:
         with harness.Session(binary, sound=True) as session:
-            path = session.start_recording()
+            starts_path = os.path.join(session.workdir(), "starts.txt")
+            recorder = TimedRecorder(session.env)
             subprocess.run([os.path.join(build_dir, "bench", "sound_rhythm"), str(unit),
-                            str(repeats), str(REPEAT_PAUSE_MS)], env=session.env, check=True)
-            session.stop_recording()
-            _, samples = audio.read_wav(path)
-        return samples
+                            str(repeats), str(REPEAT_PAUSE_MS), starts_path],
+                           env=session.env, check=True)
+            samples, first_sample_ns = recorder.stop()
+            with open(starts_path) as f:
+                calls = [int(line) for line in f]
+        return samples, (first_sample_ns, calls)
     with harness.Session(binary, sound=True) as session:
         workdir = session.workdir()
         with open(os.path.join(workdir, "marlivox.cnf"), "wb") as f:
             f.write(settings_file(unit))
         path = session.start_recording()
         keyer = session.start_keyer(workdir)
+        tones, silences = nominal(unit)
+        test_s = (sum(tones) + sum(silences) + REPEAT_PAUSE_MS) / 1000.0
         for n in range(1, repeats + 1):
             keyer.click_button("Test")
+            # The bench itself stays still while the keyer keys: reading and
+            # searching the recording takes a processor of the two for a
+            # good part of a second, which the keyer and the sound server
+            # would have to wait for. It is looked at once the Test is over.
+            time.sleep(test_s + 0.5)
             session.wait_for_tones(n * tones_per)
-            keyer.sync(timeout=120)  # the Test is over: the next click starts a new one
+            keyer.sync(timeout=120)  # the next click starts a new Test
         session.stop_recording()
         _, samples = audio.read_wav(path)
-    return samples  # the session ends the keyer
+    return samples, None  # the session ends the keyer
 
 
 def analyse(samples, unit, repeats):
@@ -151,7 +202,19 @@ def analyse(samples, unit, repeats):
                 silence_diffs.append(ms(group[k + 1][0] - b) - silences_nominal[k])
         lengths.append(ms(group[-1][1] - group[0][0]))
     total_nominal = sum(tones_nominal) + sum(silences_nominal)
-    return tone_diffs, silence_diffs, first_diffs, lengths, total_nominal, dropouts
+    starts = [a for a, _ in found]
+    return tone_diffs, silence_diffs, first_diffs, lengths, total_nominal, dropouts, starts
+
+
+def delays(starts, timing, per):
+    """The delay from each StartToneLoop call to its tone at the sink, in ms,
+    one list per transmission."""
+    first_sample_ns, calls = timing
+    if len(calls) != len(starts):
+        print(f"{len(calls)} calls against {len(starts)} tones: no delays", file=sys.stderr)
+        return []
+    values = [(first_sample_ns + s * 1e9 / RATE - call) / 1e6 for s, call in zip(starts, calls)]
+    return [values[i:i + per] for i in range(0, len(values), per)]
 
 
 def row(name, diffs):
@@ -175,19 +238,32 @@ def main():
     print("|---|---|---|---|---|---|")
     summaries = []
     for unit in (int(u) for u in args.units.split(",")):
-        samples = capture(os.path.abspath(args.build_dir), unit, args.repeats, args.sound_only)
-        tones, silences, first, lengths, total, dropouts = analyse(samples, unit, args.repeats)
+        samples, timing = capture(os.path.abspath(args.build_dir), unit, args.repeats,
+                                  args.sound_only)
+        tones, silences, first, lengths, total, dropouts, starts = analyse(
+            samples, unit, args.repeats)
         for name, diffs in (("tones", tones), ("silences", silences), ("first tones", first)):
             print(f"| {unit} " + row(name, diffs), flush=True)
-        summaries.append((unit, lengths, total, dropouts))
+        per = len(nominal(unit)[0])
+        summaries.append((unit, lengths, total, dropouts,
+                          delays(starts, timing, per) if timing else []))
     print("\n| UnitMs | nominal transmission (ms) | measured (ms) | difference (ms) |")
     print("|---|---|---|---|")
-    for unit, lengths, total, _ in summaries:
+    for unit, lengths, total, _, _ in summaries:
         for length in lengths:
             print(f"| {unit} | {total:.3f} | {length:.3f} | {length - total:+.3f} |")
     print()
-    for unit, _, _, dropouts in summaries:
+    for unit, _, _, dropouts, _ in summaries:
         print(f"UnitMs {unit}: {dropouts} dropout(s) inside tones (stream underruns)")
+    if any(d for *_, d in summaries):
+        print("\nDelay from each StartToneLoop call to its tone at the null sink's monitor")
+        print("(an upper bound, within the recorder's wake-up latency), per transmission:\n")
+        print("| UnitMs | transmission | median (ms) | smallest | largest |")
+        print("|---|---|---|---|---|")
+        for unit, *_, per_transmission in summaries:
+            for n, values in enumerate(per_transmission, 1):
+                print(f"| {unit} | {n} | {statistics.median(values):.2f} | {min(values):.2f} | "
+                      f"{max(values):.2f} |")
 
 
 if __name__ == "__main__":

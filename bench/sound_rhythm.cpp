@@ -4,12 +4,17 @@
 // run_keying_timing.py --sound-only records it like the real keyer and tells
 // the sound output's own accuracy apart from the rest of the keyer's.
 //
-// Usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS
+// Usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS [STARTS_FILE]
+// STARTS_FILE receives the monotonic time of every StartToneLoop call, in ns,
+// one a line: set beside the recording, it gives the delay from a call to
+// its sound.
 #include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "keying/tone.h"
 #include "platform/platform.h"
@@ -36,6 +41,14 @@ std::string_view Pattern(char c) {
   }
 }
 
+std::vector<std::int64_t> start_times;
+
+std::int64_t NowNs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
 void Sleep(int ms) {
   timespec ts{ms / 1000, (ms % 1000) * 1'000'000L};
   while (nanosleep(&ts, &ts) != 0) {
@@ -47,6 +60,7 @@ void Element(int tone_ms, int gap_ms) {
   keying::ToneImage image = keying::BuildToneImage(keying::kSampleRate, 800);
   const platform::SoundHandle sound = platform::LoadToneSound(image.data());
   if (sound != 0) {
+    start_times.push_back(NowNs());  // the output stamps its edge within a microsecond
     platform::StartToneLoop(sound);
     Sleep(tone_ms);
     platform::StopToneLoop(sound);
@@ -58,10 +72,11 @@ void Element(int tone_ms, int gap_ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: sound_rhythm UNIT_MS REPEATS REPEAT_PAUSE_MS [STARTS_FILE]\n");
     return 2;
   }
+  platform::sdl::PrepareSound();  // as the keyer does at start-up
   const int unit = std::atoi(argv[1]);
   const int repeats = std::atoi(argv[2]);
   const int pause = std::atoi(argv[3]);
@@ -84,5 +99,14 @@ int main(int argc, char** argv) {
     platform::sdl::EnterIdle();  // as the event loop does between commands
   }
   platform::sdl::ShutdownSound();
+  if (argc == 5) {
+    std::FILE* f = std::fopen(argv[4], "w");
+    if (!f) {
+      std::perror(argv[4]);
+      return 1;
+    }
+    for (std::int64_t t : start_times) std::fprintf(f, "%lld\n", static_cast<long long>(t));
+    std::fclose(f);
+  }
   return 0;
 }
