@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 
 #include <cstdint>
 #include <cstdlib>
@@ -38,7 +39,15 @@ struct State {
     std::int64_t sent_ns = 0;
     unsigned int focus_sequence = 0;
     unsigned int keymap_sequence = 0;
+    bool kept = false;  // a read went ahead without its answers: they serve the next
   } request;
+  // The last snapshot read, for a read whose answers are late.
+  struct Snapshot {
+    bool valid = false;
+    bool in_front = false;
+    std::int64_t taken_ns = 0;
+    KeyStates down{};
+  } last;
   int escape_key = 0;                  // keycode of Escape; 0 until looked up
 };
 State state;
@@ -131,23 +140,19 @@ std::int64_t NowNs() {
 
 // Questions sent this long before a read are its snapshot.
 constexpr std::int64_t kRequestFreshNs = 6'000'000;
+// A read whose answers are late takes the snapshot before if it is this recent.
+constexpr std::int64_t kLastSnapshotNs = 1'000'000'000;
 
-// The answers to the two questions of a snapshot, awaited here. False when the
-// main window does not have the focus (a keyboard readable only in the
-// foreground) or the server did not answer.
-bool AwaitKeyboard(xcb_connection_t* c, xcb_get_input_focus_cookie_t focus_cookie,
-                   xcb_query_keymap_cookie_t keymap_cookie, KeyStates& down) {
-  xcb_generic_error_t* error = nullptr;
-  xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, focus_cookie, &error);
-  std::free(error);
-  error = nullptr;
-  xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, keymap_cookie, &error);
-  std::free(error);
+// A snapshot made of the answers to its two questions, which are freed. False
+// when the main window does not have the focus (a keyboard readable only in
+// the foreground) or the server did not answer.
+bool Evaluate(xcb_connection_t* c, xcb_get_input_focus_reply_t* focus,
+              xcb_query_keymap_reply_t* keymap, KeyStates& down) {
   QWidget* window = qt::MainWindow();
-  const bool in_front = focus && window &&
+  const bool in_front = focus && keymap && window &&
       qt::InsideMainWindow(c, focus->focus, static_cast<xcb_window_t>(window->winId()));
   std::free(focus);
-  if (!in_front || !keymap) {
+  if (!in_front) {
     std::free(keymap);
     return false;
   }
@@ -156,6 +161,34 @@ bool AwaitKeyboard(xcb_connection_t* c, xcb_get_input_focus_cookie_t focus_cooki
     down[key] = (keymap->keys[key / 8] >> (key % 8)) & 1;
   std::free(keymap);
   return true;
+}
+
+// The answers to the two questions of a snapshot, awaited here.
+bool AwaitKeyboard(xcb_connection_t* c, xcb_get_input_focus_cookie_t focus_cookie,
+                   xcb_query_keymap_cookie_t keymap_cookie, KeyStates& down) {
+  xcb_generic_error_t* error = nullptr;
+  xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, focus_cookie, &error);
+  std::free(error);
+  error = nullptr;
+  xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, keymap_cookie, &error);
+  std::free(error);
+  return Evaluate(c, focus, keymap, down);
+}
+
+// The snapshot of the questions sent by RequestKeyboard if their answers are
+// in; nullopt, without waiting, when they are not.
+std::optional<bool> AnsweredKeyboard(xcb_connection_t* c, KeyStates& down) {
+  const auto& request = qt::state.request;
+  void* keymap = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  if (!xcb_poll_for_reply(c, request.keymap_sequence, &keymap, &error)) return std::nullopt;
+  std::free(error);
+  // The focus was asked first: its answer came before the keymap's.
+  error = nullptr;
+  xcb_get_input_focus_reply_t* focus =
+      xcb_get_input_focus_reply(c, xcb_get_input_focus_cookie_t{request.focus_sequence}, &error);
+  std::free(error);
+  return Evaluate(c, focus, static_cast<xcb_query_keymap_reply_t*>(keymap), down);
 }
 
 // Asks the server for the input focus and the state of every key and waits
@@ -175,6 +208,7 @@ void DropRequest() {
   auto& request = qt::state.request;
   if (!request.outstanding) return;
   request.outstanding = false;
+  request.kept = false;
   xcb_connection_t* c = qt::XcbConnection();
   if (!c) return;
   xcb_discard_reply(c, request.focus_sequence);
@@ -193,7 +227,14 @@ namespace qt {
 // sleep send the questions, nothing waits for them there, and the read that
 // follows the sleep takes the answers, which have come in by then. A sleep
 // that no read follows (a dash's tone) leaves its answers to be thrown away.
+//
+// When the answers have not come in by the read, the read takes the snapshot
+// before (the keys as they were one read ago: a change is seen one read
+// later) and the questions stay for the next read, which waits for them if it
+// must. So a slow server delays what the keyer sees by one read at most, and
+// never the rhythm.
 void RequestKeyboard() {
+  if (state.request.outstanding && state.request.kept) return;  // the next read's
   DropRequest();
   xcb_connection_t* c = XcbConnection();
   if (!c || !MainWindow() || xcb_connection_has_error(c)) return;
@@ -203,20 +244,37 @@ void RequestKeyboard() {
   xcb_flush(c);
   request.sent_ns = NowNs();
   request.outstanding = true;
+  request.kept = false;
 }
 
 }  // namespace qt
 
 bool ReadKeyboard(KeyStates& down) {
   auto& request = qt::state.request;
+  auto& last = qt::state.last;
   xcb_connection_t* c = qt::XcbConnection();
-  if (request.outstanding && c && NowNs() - request.sent_ns < kRequestFreshNs) {
-    request.outstanding = false;  // the answers serve this one read
-    return AwaitKeyboard(c, xcb_get_input_focus_cookie_t{request.focus_sequence},
-                         xcb_query_keymap_cookie_t{request.keymap_sequence}, down);
+  bool in_front = false;
+  if (request.outstanding && c && (request.kept || NowNs() - request.sent_ns < kRequestFreshNs)) {
+    std::optional<bool> answered = AnsweredKeyboard(c, down);
+    if (!answered && !request.kept && last.valid && NowNs() - last.taken_ns < kLastSnapshotNs) {
+      request.kept = true;
+      if (last.in_front) down = last.down;
+      return last.in_front;
+    }
+    request.outstanding = false;
+    request.kept = false;
+    in_front = answered ? *answered
+                        : AwaitKeyboard(c, xcb_get_input_focus_cookie_t{request.focus_sequence},
+                                        xcb_query_keymap_cookie_t{request.keymap_sequence}, down);
+  } else {
+    DropRequest();
+    in_front = QueryKeyboard(down);
   }
-  DropRequest();
-  return QueryKeyboard(down);
+  last.valid = true;
+  last.in_front = in_front;
+  last.taken_ns = NowNs();
+  if (in_front) last.down = down;
+  return in_front;
 }
 
 int EscapeKey() {
