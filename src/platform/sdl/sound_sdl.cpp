@@ -32,17 +32,18 @@
 // first sample. A delay fixed at the opening would therefore differ by up to
 // the server's latency from one command to the next. Instead the opening
 // waits until the callbacks come at the stream's own pace (the server's queue
-// is full; about 10 ms), and then maps the time of the last callback to the
-// sample kMarginMs after the end of what it wrote. Every call then lands a
-// fixed time after it, 8 ms ahead of the samples being written, whatever the
-// server held before: the delay from a call to its sound is the same for
-// every command, the server's queue plus 8 ms (about 42 ms with PulseAudio).
-// A device that never comes to its pace within kSettleTimeoutNs keeps a delay
+// is full; one or two buffers), and then maps the time of the last callback
+// to the sample kMarginMs after the end of what it wrote. Every call then
+// lands a fixed time after it, 8 ms ahead of the samples being written,
+// whatever the server held before: the delay from a call to its sound is the
+// same for every command, the server's queue plus 8 ms (36 to 42 ms measured
+// with PulseAudio). A device that never comes to its pace within kSettleTimeoutNs keeps a delay
 // counted from the opening: everything it can render ahead, plus 5 ms.
 //
 // SDL2 keeps its audio thread writing silence while a device is paused, so an
 // idle keyer closes the device (EnterIdle) instead of pausing it, and the next
-// element opens it again (about 12 ms) and starts a freshly anchored stream.
+// element opens it again (about 2 ms, and the wait above) and starts a
+// freshly anchored stream.
 
 namespace platform {
 namespace {
