@@ -13,7 +13,8 @@ constexpr std::int64_t kMs = 1'000'000;
 constexpr std::int64_t kT0 = 5'000 * kMs;     // the stream's anchor on the fake clock
 constexpr int kBuffer = 1024;
 // Samples from a call to its sample: two buffers and 5 ms, as the adapter
-// chooses; set by each FakeDevice for its buffer size.
+// chooses for a device that renders two buffers ahead; set by each FakeDevice
+// for its buffer size.
 std::int64_t delay_samples = 2 * kBuffer + 240;
 
 // Seven samples written by hand (a period of 7 shows where a loop restarts and
