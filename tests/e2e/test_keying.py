@@ -49,6 +49,27 @@ def decode_since(capture, start, unit_ms):
     return audio.decode(audio.tone_segments(samples, start=start), rate=rate, unit_ms=unit_ms)
 
 
+def press_until_heard(session, keyer, capture, button, tones, unit_ms, wanted, after=None):
+    """Clicks `button`, waits for `tones` tones and "Klart", calls `after`
+    (checks of the window once the command is over) and decodes what was
+    sounded; again while it is not `wanted`, up to ATTEMPTS times. Returns the
+    (text, number of carriers) of each transmission last heard."""
+    for attempt in range(1, ATTEMPTS + 1):
+        start = audio.wav_sample_count(capture)
+        keyer.click_button(button)
+        session.wait_for_tones(tones, start_sample=start, unit_ms=unit_ms)
+        wait_status(keyer, "Klart")
+        if after:
+            after()
+        transmissions = decode_since(capture, start, unit_ms)
+        harness.log(f"attempt {attempt} heard (text, carriers ms, dropouts):",
+                    heard(transmissions))
+        got = [(t["text"], len(t["carriers"])) for t in transmissions]
+        if got == wanted:
+            break
+    return got
+
+
 def test_test_sounds_the_default_message(binary):
     with harness.Session(binary, sound=True) as session:
         workdir = session.workdir()
@@ -56,17 +77,7 @@ def test_test_sounds_the_default_message(binary):
         keyer = session.start_keyer(workdir)
         tones = 1 + element_count(DEFAULT_MESSAGE)  # the carrier, then the text
         wanted = [(DEFAULT_MESSAGE, 1)]             # (text, carriers) of one transmission
-        for attempt in range(1, ATTEMPTS + 1):
-            start = audio.wav_sample_count(capture)
-            keyer.click_button("Test")
-            session.wait_for_tones(tones, start_sample=start, unit_ms=50)
-            wait_status(keyer, "Klart")
-            transmissions = decode_since(capture, start, 50)
-            harness.log(f"attempt {attempt} heard (text, carriers ms, dropouts):",
-                        heard(transmissions))
-            got = [(t["text"], len(t["carriers"])) for t in transmissions]
-            if got == wanted:
-                break
+        got = press_until_heard(session, keyer, capture, "Test", tones, 50, wanted)
         check_equal(got, wanted, "the decoded sound (text, number of carriers)")
         sent = keyer.read_label(harness.SENT_TEXT_VIEW)
         check(harness.similarity(sent, DEFAULT_MESSAGE) > 0.8,
@@ -87,19 +98,13 @@ def test_run_sounds_the_message_three_times_and_counts(binary):
         capture = session.start_recording()
         keyer = session.start_keyer(workdir)
         wanted = [(message, 0)] * 3
-        for attempt in range(1, ATTEMPTS + 1):
-            start = audio.wav_sample_count(capture)
-            keyer.click_button("Kör")
-            session.wait_for_tones(3 * element_count(message), start_sample=start, unit_ms=unit)
-            wait_status(keyer, "Klart")
+
+        def count_shown():
             count = keyer.read_label(harness.COUNT_VIEW, digits=True)
             check_equal(count, "3", "the count shown after the Run")
-            transmissions = decode_since(capture, start, unit)
-            harness.log(f"attempt {attempt} heard (text, carriers ms, dropouts):",
-                        heard(transmissions))
-            got = [(t["text"], len(t["carriers"])) for t in transmissions]
-            if got == wanted:
-                break
+
+        got = press_until_heard(session, keyer, capture, "Kör", 3 * element_count(message),
+                                unit, wanted, after=count_shown)
         check_equal(got, wanted, "the decoded sound (text, number of carriers)")
         keyer.press_escape()
         check_equal(keyer.wait_exit(), 0, "exit code after Escape")

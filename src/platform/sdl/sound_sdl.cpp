@@ -123,8 +123,9 @@ bool OpenDevice() {
   const int channels = have.channels > 0 ? have.channels : 1;
   output.device = device;
   output.frame_bytes = 4 * channels;
-  const std::int64_t ahead_samples = ServerLatencyMs() > 0
-      ? std::int64_t{ServerLatencyMs()} * kSampleRate / 1000 + have.samples
+  const int server_ms = ServerLatencyMs();
+  const std::int64_t ahead_samples = server_ms > 0
+      ? std::int64_t{server_ms} * kSampleRate / 1000 + have.samples
       : 2 * std::int64_t{have.samples};
   const std::int64_t delay_samples = ahead_samples + kSampleRate / 200;
   output.delay_ns = delay_samples * kNsPerSecond / kSampleRate;
